@@ -1,0 +1,33 @@
+# One function per kind of target, so every module is declared the same way.
+
+# add_project_library(name SHARED|STATIC SOURCES ... LIBS ... [DEFINE macro])
+function(add_project_library name kind)
+    cmake_parse_arguments(ARG "" "DEFINE" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} ${kind} ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    if(ARG_DEFINE)
+        target_compile_definitions(${name} PRIVATE ${ARG_DEFINE})
+    endif()
+    set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+# add_project_test(name SOURCES ... LIBS ... [ENVIRONMENT VAR=value ...])
+# A QtTest executable registered with CTest; it runs headless.
+function(add_project_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt5::Test testcommon ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}"
+        TIMEOUT 300)
+endfunction()
+
+# add_project_benchmark(name SOURCES ... LIBS ...)
+# Built with everything else, never run by the tests.
+function(add_project_benchmark name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+endfunction()
