@@ -37,7 +37,8 @@ private:
     Q_DISABLE_COPY(WaitCursor)
 };
 
-/*! \brief The window to use as parent of a dialog: the active modal widget's window, else the active window's, else null. */
+/*! \brief The window to use as parent of a dialog: the active modal widget's window, else the
+ * active window's, else null. */
 CORE_EXPORT QWidget *topLevelWidget();
 
 CORE_EXPORT QMessageBox::StandardButton

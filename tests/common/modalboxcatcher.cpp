@@ -3,8 +3,8 @@
 #include "modalboxcatcher.h"
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QApplication>
+#include <QPushButton>
 
 ModalBoxCatcher::ModalBoxCatcher(QObject *parent)
     : QObject(parent)

@@ -14,7 +14,7 @@ struct CapturedBox
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;
     QString text;
-    QPointer<QWidget> parent;     // the box's parent widget when it was shown
+    QPointer<QWidget> parent;                 // the box's parent widget when it was shown
     Qt::CursorShape cursor = Qt::ArrowCursor; // override cursor while it was shown
     bool hadOverrideCursor = false;
 };

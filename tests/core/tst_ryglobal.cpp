@@ -9,7 +9,7 @@
 #include <QtTest>
 
 using BoxFunction = QMessageBox::StandardButton (*)(const QString &, QMessageBox::StandardButtons,
-                                                   QMessageBox::StandardButton);
+                                                    QMessageBox::StandardButton);
 Q_DECLARE_METATYPE(BoxFunction)
 
 class tst_RyGlobal : public QObject

@@ -1,0 +1,116 @@
+// Process-wide settings store over profile.db and the connections to the other databases.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#ifndef PROFILE_H
+#define PROFILE_H
+
+#include "core_global.h"
+
+#include <QColor>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QVariant>
+
+class ProfilePrivate;
+
+/*
+    The named settings: type, key (also the getter's name). Each is an ordinary row of table
+    `profile` whose name is the key. The order is the order of the caches in Profile.
+
+    Texts and marks shown with results:
+      result_can_not_be_calculated, result_not_clotted, dilution_result_flag,
+      lower/upper_report_limit_flag (before the value), lower/upper_mark_limit_flag (after it),
+      manual_input_flag; result_is_preparing/_incubating/_analysing for tests under way.
+    Sample-number prefixes: statim_sample_prefix, qc_sample_prefix.
+    Colours of the test states (stored as "#rrggbb"): color_of_*.
+    Display and quality-control options: analysis_display_assay, patient_display_fields,
+      max_qc_file, qc_method, hospital, is_touch_screen.
+*/
+#define PROFILE_NAMED_SETTINGS(X) \
+    X(QString, statim_sample_prefix) \
+    X(QString, qc_sample_prefix) \
+    X(QString, result_is_preparing) \
+    X(QString, result_can_not_be_calculated) \
+    X(QString, result_is_incubating) \
+    X(QString, result_is_analysing) \
+    X(QString, result_not_clotted) \
+    X(QString, dilution_result_flag) \
+    X(QString, lower_report_limit_flag) \
+    X(QString, upper_report_limit_flag) \
+    X(QString, lower_mark_limit_flag) \
+    X(QString, upper_mark_limit_flag) \
+    X(QString, manual_input_flag) \
+    X(QColor, color_of_waiting) \
+    X(QColor, color_of_dispensing) \
+    X(QColor, color_of_incubating) \
+    X(QColor, color_of_analysing) \
+    X(QColor, color_of_null_result) \
+    X(QString, analysis_display_assay) \
+    X(QString, patient_display_fields) \
+    X(int, max_qc_file) \
+    X(int, qc_method) \
+    X(QString, hospital) \
+    X(bool, is_touch_screen)
+
+/*!
+    \brief The settings store: every row of table `profile` in memory, read under a shared lock,
+    written back one row at a time on the store's own thread.
+
+    Each named setting has a getter `T key(const T &defaultValue)`, which caches the value of its
+    first read for the life of the store (the default of that first read sticks when the key is
+    not stored), and a setter `void set_key(const T &value, bool save)`.
+*/
+class CORE_EXPORT Profile : public QObject
+{
+    Q_OBJECT
+public:
+    /*! \brief The process-wide store, created over "profile.db" on the first call. */
+    static Profile &instance();
+
+    explicit Profile(QObject *parent = nullptr);
+    Profile(const QString &fileName, QObject *parent);
+    ~Profile() override;
+
+    QSqlDatabase database() const;
+    QSqlDatabase dataDatabase() const;
+    QSqlDatabase qcDatabase() const;
+    QSqlDatabase syslogDatabase() const;
+
+    /*! \brief The stored value of \a key; \a defaultValue when it has none (and the key is then
+        remembered, so keys() lists it). An SQL NULL counts as stored. */
+    QVariant value(const QString &key, const QVariant &defaultValue = QVariant());
+    /*! \brief The value of \a key, else of \a fallbackKey, else \a defaultValue. */
+    QVariant value2(const QString &key, const QString &fallbackKey,
+                    const QVariant &defaultValue = QVariant());
+    /*! \brief Sets \a key in memory at once; with \a save, also writes the row (an invalid
+        \a value deletes it). */
+    void setValue(const QString &key, const QVariant &value, bool save = true);
+    void remove(const QString &key);
+    QStringList keys() const;
+
+#define PROFILE_DECLARE_SETTING(Type, key) \
+    Type key(const Type &defaultValue); \
+    void set_##key(const Type &value, bool save);
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_SETTING)
+#undef PROFILE_DECLARE_SETTING
+
+signals:
+    void valueChanged(const QString &key, const QVariant &value);
+    void keyRemoved(const QString &key);
+
+private slots:
+    void saveValue(const QString &key, const QVariant &value);
+    void removeKey(const QString &key);
+
+private:
+    Q_DISABLE_COPY(Profile)
+    void init(const QString &fileName);
+
+#define PROFILE_DECLARE_CACHE(Type, key) QVariant m_##key;
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_CACHE)
+#undef PROFILE_DECLARE_CACHE
+
+    ProfilePrivate *d;
+};
+
+#endif // PROFILE_H

@@ -1,0 +1,492 @@
+// Tests of the settings store and its named settings.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#include "modalboxcatcher.h"
+#include "profile.h"
+#include "testdatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+const QString fixtures = QStringLiteral(FIXTURES_DIR);
+
+QVariant storedValue(const QString &key, const QString &file = QStringLiteral("profile.db"))
+{
+    return TestDatabase::scalar(file, QStringLiteral("select value from profile where name = ?"),
+                                {key});
+}
+
+int storedCount(const QString &key)
+{
+    return TestDatabase::scalar(QStringLiteral("profile.db"),
+                                QStringLiteral("select count(*) from profile where name = ?"),
+                                {key})
+        .toInt();
+}
+} // namespace
+
+class tst_Profile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void lookupOfMissingKey();
+    void value2_data();
+    void value2();
+    void storedNullCountsAsFound();
+    void loadKeepsStorageClass();
+    void saveWritesRow_data();
+    void saveWritesRow();
+    void unsavedChangeStaysInMemory();
+    void removeDeletesRowAndKey();
+    void workerThreadWriteReachesFileThroughEventLoop();
+    void failedWriteIsLogged_data();
+    void failedWriteIsLogged();
+
+    void missingProfileFile();
+    void profilePathThatCannotBeOpened();
+    void missingDataDatabase_data();
+    void missingDataDatabase();
+    void connectionsAreRegistered();
+
+    void namedSettingDefaultSticks();
+    void namedSettingIgnoresLaterGenericSet();
+    void namedSettingSetWithoutSave();
+    void namedSettingSetWithSave();
+    void colourRoundTrip();
+    void intOfText();
+    void boolConversion_data();
+    void boolConversion();
+
+    void concurrentReadersAndWriters();
+
+private:
+    void seed(bool withProfile = true);
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_oldDir;
+};
+
+void tst_Profile::initTestCase()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Analyser"));
+    m_oldDir = QDir::currentPath();
+}
+
+void tst_Profile::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void tst_Profile::cleanup()
+{
+    QDir::setCurrent(m_oldDir);
+    m_dir.reset();
+}
+
+void tst_Profile::seed(bool withProfile)
+{
+    if (withProfile)
+        QVERIFY(TestDatabase::build(QStringLiteral("profile.db"), fixtures + "/profile.sql"));
+    for (const char *name : {"data.db", "qc.db", "syslog.db"})
+        QVERIFY(TestDatabase::build(QLatin1String(name), fixtures + "/other.sql"));
+}
+
+void tst_Profile::lookupOfMissingKey()
+{
+    seed();
+    Profile profile;
+    QVERIFY(!profile.keys().contains("absent"));
+    QCOMPARE(profile.value("absent", 7), QVariant(7));
+    QVERIFY(profile.keys().contains("absent"));
+    QCOMPARE(profile.value("absent", "other"), QVariant("other"));
+    QCOMPARE(profile.value("schedule/test/PT", "no"), QVariant("yes"));
+    // A placeholder is memory only.
+    QCOMPARE(storedCount("absent"), 0);
+}
+
+void tst_Profile::value2_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("fallback");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("first stored") << "schedule/test/PT"
+                                  << "fallback/only" << QVariant("yes");
+    QTest::newRow("fallback stored") << "missing/first"
+                                     << "fallback/only" << QVariant("from fallback");
+    QTest::newRow("neither stored") << "missing/first"
+                                    << "missing/second" << QVariant(-1);
+}
+
+void tst_Profile::value2()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, fallback);
+    QFETCH(QVariant, expected);
+    seed();
+    Profile profile;
+    QCOMPARE(profile.value2(key, fallback, -1), expected);
+    QVERIFY(profile.keys().contains(key));
+}
+
+void tst_Profile::storedNullCountsAsFound()
+{
+    seed();
+    Profile profile;
+    const QVariant v = profile.value("stored/null", "default");
+    QVERIFY(v.isValid());
+    QVERIFY(v.isNull());
+}
+
+void tst_Profile::loadKeepsStorageClass()
+{
+    seed();
+    Profile profile;
+    QCOMPARE(profile.value("analyst/FIB/odThreshold", 0).toDouble(), 0.05);
+    QCOMPARE(profile.value("qc_method", QVariant()).toInt(), 3);
+    QCOMPARE(profile.value("result_not_clotted", QVariant()).toString(), QString::fromUtf8("不凝"));
+}
+
+void tst_Profile::saveWritesRow_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("storageClass");
+    QTest::newRow("replace existing") << "schedule/test/PT" << QVariant("no") << "text";
+    QTest::newRow("new integer") << "new/int" << QVariant(42) << "integer";
+    QTest::newRow("new real") << "new/real" << QVariant(1.25) << "real";
+    QTest::newRow("new blob") << "new/blob" << QVariant(QByteArray("\x00\xff", 2)) << "blob";
+    QTest::newRow("unicode text") << "new/text" << QVariant(QString::fromUtf8("↑ 不凝")) << "text";
+}
+
+void tst_Profile::saveWritesRow()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, value);
+    QFETCH(QString, storageClass);
+    seed();
+    Profile profile;
+    QSignalSpy spy(&profile, &Profile::valueChanged);
+    profile.setValue(key, value, true);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(storedCount(key), 1);
+    QCOMPARE(TestDatabase::scalar("profile.db", "select typeof(value) from profile where name = ?",
+                                  {key})
+                 .toString(),
+             storageClass);
+    QCOMPARE(storedValue(key), value);
+
+    // Deleting through an invalid value leaves the key reading as its default.
+    profile.setValue(key, QVariant(), true);
+    QCOMPARE(storedCount(key), 0);
+    QCOMPARE(profile.value(key, "gone"), QVariant("gone"));
+}
+
+void tst_Profile::unsavedChangeStaysInMemory()
+{
+    seed();
+    {
+        Profile profile;
+        QSignalSpy spy(&profile, &Profile::valueChanged);
+        profile.setValue("schedule/test/PT", "changed", false);
+        QCOMPARE(profile.value("schedule/test/PT", QVariant()), QVariant("changed"));
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(storedValue("schedule/test/PT"), QVariant("yes"));
+    }
+    Profile restarted;
+    QCOMPARE(restarted.value("schedule/test/PT", QVariant()), QVariant("yes"));
+}
+
+void tst_Profile::removeDeletesRowAndKey()
+{
+    seed();
+    Profile profile;
+    QSignalSpy spy(&profile, &Profile::keyRemoved);
+    profile.remove("hospital");
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(!profile.keys().contains("hospital"));
+    QCOMPARE(storedCount("hospital"), 0);
+    QCOMPARE(profile.value("hospital", "none"), QVariant("none"));
+    QVERIFY(profile.keys().contains("hospital"));
+}
+
+void tst_Profile::workerThreadWriteReachesFileThroughEventLoop()
+{
+    seed();
+    Profile profile;
+    QVariant seenOnWorker;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        profile.setValue("worker/key", 99, true);
+        seenOnWorker = profile.value("worker/key", QVariant());
+    }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+    QCOMPARE(seenOnWorker, QVariant(99));
+    QCOMPARE(profile.value("worker/key", QVariant()), QVariant(99));
+    // Queued to the store's thread, which has not run its event loop yet.
+    QCOMPARE(storedCount("worker/key"), 0);
+    QTRY_COMPARE(storedCount("worker/key"), 1);
+    QCOMPARE(storedValue("worker/key").toInt(), 99);
+}
+
+void tst_Profile::failedWriteIsLogged_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("missing table") << "drop table profile"
+                                   << "no such table";
+    QTest::newRow("read-only file") << "read-only"
+                                    << "readonly database";
+}
+
+void tst_Profile::failedWriteIsLogged()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, cause);
+    seed();
+    if (setup == "read-only") {
+        QVERIFY(QFile::setPermissions("profile.db", QFile::ReadOwner | QFile::ReadUser));
+        if (QFileInfo("profile.db").isWritable())
+            QSKIP("running as a user who writes read-only files");
+    } else {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+        db.setDatabaseName("profile.db");
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec(setup));
+        db.close();
+    }
+    {
+        Profile profile;
+        const QRegularExpression tag("^profile\\.cpp:\\d+: .*" + cause);
+        QTest::ignoreMessage(QtWarningMsg, tag);
+        profile.setValue("hospital", "New", true);
+        QCOMPARE(profile.value("hospital", QVariant()), QVariant("New"));
+        QTest::ignoreMessage(QtWarningMsg, tag);
+        profile.remove("qc_method");
+    }
+    QSqlDatabase::removeDatabase("setup");
+}
+
+void tst_Profile::missingProfileFile()
+{
+    seed(false);
+    ModalBoxCatcher catcher;
+    Profile profile;
+    QCOMPARE(catcher.texts(), QStringList {"错误的配置文件 profile.db"});
+    QCOMPARE(catcher.boxes().first().icon, QMessageBox::Warning);
+    QCOMPARE(catcher.boxes().first().title, QStringLiteral("Analyser"));
+    QVERIFY(profile.keys().isEmpty());
+    QCOMPARE(profile.value("hospital", "d"), QVariant("d"));
+}
+
+void tst_Profile::profilePathThatCannotBeOpened()
+{
+    seed(false);
+    QVERIFY(QDir().mkdir("folder.db"));
+    ModalBoxCatcher catcher;
+    Profile profile("folder.db", nullptr);
+    QCOMPARE(catcher.boxes().size(), 2);
+    const QString first = catcher.texts().at(0);
+    QVERIFY2(first.startsWith("无法加载配置文件 folder.db\n") && first.size() > 20,
+             qPrintable(first));
+    QCOMPARE(catcher.texts().at(1), QStringLiteral("错误的配置文件 folder.db"));
+    QCOMPARE(profile.value("hospital", "d"), QVariant("d"));
+}
+
+void tst_Profile::missingDataDatabase_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("data.db") << "data.db";
+    QTest::newRow("qc.db") << "qc.db";
+    QTest::newRow("syslog.db") << "syslog.db";
+}
+
+void tst_Profile::missingDataDatabase()
+{
+    QFETCH(QString, file);
+    seed();
+    QVERIFY(QFile::remove(file));
+    ModalBoxCatcher catcher;
+    Profile profile;
+    QCOMPARE(catcher.texts(), QStringList {"错误的数据库文件 " + file});
+    QVERIFY(QFile::exists(file));
+}
+
+void tst_Profile::connectionsAreRegistered()
+{
+    seed();
+    Profile profile;
+    QCOMPARE(profile.database().databaseName(), QStringLiteral("profile.db"));
+    QCOMPARE(profile.dataDatabase().connectionName(), QStringLiteral("data.db"));
+    QCOMPARE(profile.qcDatabase().connectionName(), QStringLiteral("qc.db"));
+    QCOMPARE(profile.syslogDatabase().connectionName(), QStringLiteral("syslog.db"));
+    for (const QSqlDatabase &db : {profile.database(), profile.dataDatabase(), profile.qcDatabase(),
+                                   profile.syslogDatabase()}) {
+        QVERIFY(db.isOpen());
+        QCOMPARE(db.connectOptions(), QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+    }
+}
+
+void tst_Profile::namedSettingDefaultSticks()
+{
+    seed();
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+    db.setDatabaseName("profile.db");
+    QVERIFY(db.open());
+    QVERIFY(QSqlQuery(db).exec("delete from profile where name = 'hospital'"));
+    db.close();
+    QSqlDatabase::removeDatabase("setup");
+
+    Profile profile;
+    QCOMPARE(profile.hospital("A"), QStringLiteral("A"));
+    QCOMPARE(profile.hospital("B"), QStringLiteral("A"));
+    QVERIFY(profile.keys().contains("hospital"));
+    QCOMPARE(storedCount("hospital"), 0);
+}
+
+void tst_Profile::namedSettingIgnoresLaterGenericSet()
+{
+    seed();
+    Profile profile;
+    QCOMPARE(profile.hospital("A"), QStringLiteral("City Hospital"));
+    profile.setValue("hospital", "Y", true);
+    QCOMPARE(storedValue("hospital"), QVariant("Y"));
+    QCOMPARE(profile.hospital("A"), QStringLiteral("City Hospital"));
+}
+
+void tst_Profile::namedSettingSetWithoutSave()
+{
+    seed();
+    {
+        Profile profile;
+        profile.set_is_touch_screen(true, false);
+        QCOMPARE(profile.is_touch_screen(false), true);
+        QCOMPARE(profile.value("is_touch_screen", false), QVariant(true));
+        QCOMPARE(storedCount("is_touch_screen"), 0);
+    }
+    Profile restarted;
+    QCOMPARE(restarted.is_touch_screen(false), false);
+}
+
+void tst_Profile::namedSettingSetWithSave()
+{
+    seed();
+    Profile profile;
+    profile.set_hospital(QString::fromUtf8("第一医院"), true);
+    QCOMPARE(profile.hospital("A"), QString::fromUtf8("第一医院"));
+    QCOMPARE(storedValue("hospital").toString(), QString::fromUtf8("第一医院"));
+}
+
+void tst_Profile::colourRoundTrip()
+{
+    seed();
+    {
+        Profile profile;
+        QCOMPARE(profile.color_of_waiting(Qt::black), QColor("#1e90ff"));
+        profile.set_color_of_analysing(QColor(0x12, 0xab, 0xef), true);
+        QCOMPARE(storedValue("color_of_analysing"), QVariant("#12abef"));
+    }
+    Profile restarted;
+    QCOMPARE(restarted.color_of_analysing(Qt::black), QColor(0x12, 0xab, 0xef));
+}
+
+void tst_Profile::intOfText()
+{
+    seed();
+    Profile profile;
+    QCOMPARE(profile.max_qc_file(5), 0);
+    QCOMPARE(profile.qc_method(1), 3);
+}
+
+void tst_Profile::boolConversion_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("text true") << QVariant("true") << true;
+    QTest::newRow("text 0") << QVariant("0") << false;
+    QTest::newRow("integer 1") << QVariant(1) << true;
+    QTest::newRow("integer 0") << QVariant(0) << false;
+}
+
+void tst_Profile::boolConversion()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(bool, expected);
+    seed();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+        db.setDatabaseName("profile.db");
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.prepare("insert into profile values('is_touch_screen', ?)"));
+        query.addBindValue(stored);
+        QVERIFY(query.exec());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("setup");
+    Profile profile;
+    QCOMPARE(profile.is_touch_screen(!expected), expected);
+}
+
+void tst_Profile::concurrentReadersAndWriters()
+{
+    seed();
+    Profile profile;
+    constexpr int threads = 4;
+    constexpr int rounds = 2000;
+    std::atomic<bool> wrongRead {false};
+    std::vector<std::unique_ptr<QThread>> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back(QThread::create([&profile, &wrongRead, t] {
+            for (int i = 0; i < rounds; ++i) {
+                const QString own = QStringLiteral("thread%1/key%2").arg(t).arg(i % 50);
+                profile.setValue(own, i, false);
+                if (profile.value(own, -1).toInt() != i)
+                    wrongRead = true;
+                profile.setValue("shared", t, false);
+                profile.value(QStringLiteral("thread%1/key0").arg((t + 1) % threads), 0);
+                if (profile.value("schedule/test/PT", QVariant()) != QVariant("yes"))
+                    wrongRead = true;
+                if (i % 100 == 0)
+                    profile.keys();
+            }
+        }));
+    }
+    for (auto &worker : workers)
+        worker->start();
+    int mainReads = 0;
+    while (std::any_of(workers.begin(), workers.end(), [](auto &w) { return w->isRunning(); })) {
+        if (profile.value("hospital", QVariant()) != QVariant("City Hospital"))
+            wrongRead = true;
+        ++mainReads;
+    }
+    for (auto &worker : workers)
+        QVERIFY(worker->wait(30000));
+    QVERIFY(!wrongRead);
+    QVERIFY(mainReads > 0);
+    for (int t = 0; t < threads; ++t) {
+        for (int k = 0; k < 50; ++k) {
+            const int last = rounds - 50 + k;
+            QCOMPARE(profile.value(QStringLiteral("thread%1/key%2").arg(t).arg(k), -1).toInt(),
+                     last);
+        }
+    }
+    const int shared = profile.value("shared", -1).toInt();
+    QVERIFY(shared >= 0 && shared < threads);
+    QCOMPARE(profile.keys().size(), 9 + threads * 50 + 1);
+    QCOMPARE(storedCount("shared"), 0);
+}
+
+QTEST_MAIN(tst_Profile)
+#include "tst_profile.moc"
