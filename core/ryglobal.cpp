@@ -193,11 +193,13 @@ QVariant eval(const QString &program)
 QVariant load_script(const QString &fileName)
 {
     // An unreadable file reads as an empty script, whose value is invalid.
+    QString program;
     QFile file(fileName);
-    file.open(QIODevice::ReadOnly | QIODevice::Text);
-    QTextStream stream(&file);
-    stream.setCodec("UTF-8");
-    const QString program = stream.readAll();
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        stream.setCodec("UTF-8");
+        program = stream.readAll();
+    }
 
     QScriptEngine engine;
     const QVariant result = engine.evaluate(program, fileName, 1).toVariant();
