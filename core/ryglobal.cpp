@@ -2,8 +2,28 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "ryglobal.h"
 
+#include "profile.h"
+#include "sqlwarning_p.h"
+
 #include <QApplication>
+#include <QDate>
+#include <QFile>
+#include <QRegularExpression>
+#include <QScriptEngine>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTextStream>
 #include <QThread>
+
+#include <array>
+#include <iterator>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <ctime>
+#endif
 
 namespace {
 
@@ -86,3 +106,168 @@ QMessageBox::StandardButton critical(const QString &text, QMessageBox::StandardB
 {
     return showBox(QMessageBox::Critical, text, buttons, defaultButton);
 }
+
+// --- Global helpers ---
+
+namespace {
+
+const char *const Dilutions[] = {
+    "1/1",  "1/2",  "1/4",   "1/5",   "1/8",   "1/10", "1/16", "1/20", "1/30", "1/40",
+    "1/50", "1/80", "1/100", "1/160", "1/320", "2/5",  "3/4",  "3/5",  "4/5",
+};
+
+// Entry i is the register after shifting byte i through the polynomial from zero.
+constexpr std::array<quint16, 256> makeCrc16Table()
+{
+    std::array<quint16, 256> table {};
+    for (int i = 0; i < 256; ++i) {
+        quint16 crc = quint16(i << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = quint16((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+        table[i] = crc;
+    }
+    return table;
+}
+
+constexpr std::array<quint16, 256> Crc16Table = makeCrc16Table();
+static_assert(Crc16Table[1] == 0x1021, "CRC-16 table");
+
+} // namespace
+
+Core::Core() = default;
+Core::Core(const Core &) = default;
+Core::~Core() = default;
+Core &Core::operator=(const Core &) = default;
+
+double fraction(const QString &text, bool *ok)
+{
+    // Built once (thread-safe static initialisation); match() is const, so sharing is safe.
+    static const QRegularExpression pattern(
+        QStringLiteral("([+-]?\\d+(?:\\.\\d*)?)\\s*[:/]\\s*([+-]?\\d+(?:\\.\\d*)?)"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (ok)
+        *ok = match.hasMatch();
+    if (!match.hasMatch())
+        return 0.0;
+    return match.captured(1).toDouble() / match.captured(2).toDouble();
+}
+
+double round(double value, int precision, char format)
+{
+    return QString::number(value, format, precision).toDouble();
+}
+
+QStringList dilutionList()
+{
+    QStringList list;
+    list.reserve(int(std::size(Dilutions)));
+    for (const char *dilution : Dilutions)
+        list << QLatin1String(dilution);
+    return list;
+}
+
+QString humanReadableVolume(int volume)
+{
+    if (volume > 1000000)
+        return QStringLiteral("%1 L").arg(volume * 0.000001, 0, 'g', 4);
+    if (volume > 1000)
+        return QStringLiteral("%1 mL").arg(volume * 0.001, 0, 'g', 4);
+    return QStringLiteral("%1 uL").arg(volume);
+}
+
+QString humanReadableVolume(int kind, int volume, bool plainForm)
+{
+    if (kind != 4096 || plainForm)
+        return humanReadableVolume(volume);
+    if (volume < 100000)
+        return QStringLiteral("<%1 L").arg(100000 * 0.000001, 0, 'f', 1);
+    return QStringLiteral("%1 L").arg(volume * 0.000001, 0, 'f', 1);
+}
+
+QVariant eval(const QString &program)
+{
+    QScriptEngine engine;
+    return engine.evaluate(program, QString(), 1).toVariant();
+}
+
+QVariant load_script(const QString &fileName)
+{
+    // An unreadable file reads as an empty script, whose value is invalid.
+    QString program;
+    QFile file(fileName);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        stream.setCodec("UTF-8");
+        program = stream.readAll();
+    }
+
+    QScriptEngine engine;
+    const QVariant result = engine.evaluate(program, fileName, 1).toVariant();
+    if (engine.hasUncaughtException()) {
+        critical(engine.uncaughtException().toString() + QLatin1Char('\n')
+                     + engine.uncaughtExceptionBacktrace().join(QLatin1Char('\n')),
+                 QMessageBox::Ok, QMessageBox::NoButton);
+        return QVariant();
+    }
+    return result;
+}
+
+QString samplePrefix(ry::SampleType type)
+{
+    switch (type) {
+    case ry::Statim:
+        return Profile::instance().statim_sample_prefix(QStringLiteral("S"));
+    case ry::QualityControl:
+        return Profile::instance().qc_sample_prefix(QStringLiteral("QC"));
+    default:
+        return QString();
+    }
+}
+
+int nextSampleNo(const QDate &date)
+{
+    QSqlQuery query(Profile::instance().dataDatabase());
+    if (!query.prepare(
+            QStringLiteral("select max(cast(sampleNo as integer)) from patient where date=:date")))
+        CORE_SQL_WARNING(query);
+    query.bindValue(QStringLiteral(":date"), date);
+    if (!query.exec())
+        CORE_SQL_WARNING(query);
+    // A day without patients gives a null maximum, a failed query no row: both count as 0.
+    if (!query.next())
+        return 1;
+    return query.value(0).toInt() + 1;
+}
+
+void setGeneratedValue(QSqlRecord &record, const QString &field, const QVariant &value)
+{
+    const int index = record.indexOf(field);
+    if (index < 0)
+        return;
+    record.setValue(index, value);
+    record.setGenerated(index, true);
+}
+
+unsigned short crc16(const void *data, int len)
+{
+    quint16 crc = 0xFFFF;
+    const auto *bytes = static_cast<const uchar *>(data);
+    for (int i = 0; i < len; ++i)
+        crc = quint16(crc << 8) ^ Crc16Table[((crc >> 8) ^ bytes[i]) & 0xFF];
+    return crc;
+}
+
+void sleep(int ms)
+{
+    if (ms <= 0)
+        return;
+#ifdef Q_OS_WIN
+    ::Sleep(DWORD(ms));
+#else
+    // nanosleep may be cut short by a signal; sleep on for what remains.
+    timespec remaining {ms / 1000, long(ms % 1000) * 1000000L};
+    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) { }
+#endif
+}
+
+// --- end of global helpers ---
