@@ -45,11 +45,11 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
     if (!db.open()) {
         qWarning("Can't open %s: %s", qUtf8Printable(fileName),
                  qUtf8Printable(db.lastError().text()));
-    } else {
-        // The upgrade statements rename tables that triggers still name after a drop; since
-        // SQLite 3.26 such a rename fails unless the old rename behaviour is asked for.
-        EXEC_SQL(QStringLiteral("PRAGMA legacy_alter_table=ON"));
+        return; // version stays 0
     }
+    // The upgrade statements rename tables that triggers still name after a drop; since
+    // SQLite 3.26 such a rename fails unless the old rename behaviour is asked for.
+    EXEC_SQL(QStringLiteral("PRAGMA legacy_alter_table=ON"));
 
     QSqlQuery query(db);
     if (query.exec(QStringLiteral("select version from version order by version desc"))
