@@ -223,21 +223,22 @@ void TestUpdateBase::copyTable_data()
                               "insert into src values(9, NULL, 30);";
 
     QTest::newRow("plain copy by column name")
-        << source + "create table dst(b integer, c text default 'def', a text, "
-                    "id integer primary key);"
+        << source
+            + "create table dst(b integer, c text default 'def', a text, "
+              "id integer primary key);"
         << QSqlRecord() << QStringList() << true << 0
         << QStringList({"10|def|x|3", "NULL|def|y|7", "30|def|NULL|9"});
-    QTest::newRow("empty source")
-        << QByteArray("create table src(id integer primary key, a text, b integer);"
-                      "create table dst(id integer primary key, a text, b integer, c text);")
-        << QSqlRecord() << QStringList() << true << 0 << QStringList();
+    QTest::newRow("empty source") << QByteArray(
+        "create table src(id integer primary key, a text, b integer);"
+        "create table dst(id integer primary key, a text, b integer, c text);")
+                                  << QSqlRecord() << QStringList() << true << 0 << QStringList();
     QTest::newRow("extra overrides a column and adds one")
         << source + "create table dst(id integer primary key, a text, b integer, c text);"
         << makeRecord({{"a", QString("new")}, {"c", QString("added")}}) << QStringList() << true
         << 0 << QStringList({"3|new|10|added", "7|new|NULL|added", "9|new|30|added"});
     QTest::newRow("dropped column and a name the rows lack")
-        << source + "create table dst(id integer primary key, a text, c text);"
-        << QSqlRecord() << QStringList({"nosuch", "b"}) << true << 0
+        << source + "create table dst(id integer primary key, a text, c text);" << QSqlRecord()
+        << QStringList({"nosuch", "b"}) << true << 0
         << QStringList({"3|x|NULL", "7|y|NULL", "9|NULL|NULL"});
     QTest::newRow("dropped and added again by extra")
         << source + "create table dst(id integer primary key, a text, b integer, c text);"
@@ -250,8 +251,9 @@ void TestUpdateBase::copyTable_data()
         << source + "create table dst(id integer primary key, a text, c text);" << QSqlRecord()
         << QStringList() << false << 1 << QStringList();
     QTest::newRow("failed insert keeps the earlier rows")
-        << source + "create table dst(id integer primary key, a text, b integer check(b <> 30), "
-                    "c text);"
+        << source
+            + "create table dst(id integer primary key, a text, b integer check(b <> 30), "
+              "c text);"
         << QSqlRecord() << QStringList() << false << 1
         << QStringList({"3|x|10|NULL", "7|y|NULL|NULL"});
 }

@@ -35,8 +35,8 @@ bool runSql(const QString &databasePath, const QByteArray &sql, QString *error)
     shell.closeWriteChannel();
     shell.waitForFinished(60000);
     const QByteArray messages = shell.readAllStandardError();
-    const bool ok = shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0
-        && messages.isEmpty();
+    const bool ok
+        = shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0 && messages.isEmpty();
     if (!ok && error)
         *error = QStringLiteral("sqlite3 on %1: %2").arg(databasePath, QString::fromUtf8(messages));
     return ok;
@@ -58,7 +58,8 @@ ProgramRun runProgram(const QString &program, const QStringList &arguments,
 {
     ProgramRun run;
     QProcess process;
-    process.setWorkingDirectory(workingDirectory.isEmpty() ? QDir::currentPath() : workingDirectory);
+    process.setWorkingDirectory(workingDirectory.isEmpty() ? QDir::currentPath()
+                                                           : workingDirectory);
     process.start(program, arguments);
     if (!process.waitForStarted()) {
         run.standardError = process.errorString().toUtf8();

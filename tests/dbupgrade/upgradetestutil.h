@@ -22,7 +22,8 @@ QString toolPath();
 //! Stops at the first error; false and \a error set on failure.
 bool runSql(const QString &databasePath, const QByteArray &sql, QString *error = nullptr);
 //! Builds \a databasePath from a fixture SQL file.
-bool buildDatabase(const QString &databasePath, const QString &fixtureName, QString *error = nullptr);
+bool buildDatabase(const QString &databasePath, const QString &fixtureName,
+                   QString *error = nullptr);
 
 struct ProgramRun
 {
