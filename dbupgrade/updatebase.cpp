@@ -145,5 +145,11 @@ bool UpdateBase::copyTable(const QString &to, const QString &from, const QSqlRec
 
 void UpdateBase::logSqlError(QSqlQuery query, const char *file, int line)
 {
-    logError(file, line, query.lastError().text(), query.lastQuery());
+    QString error = query.lastError().text();
+    // A query on a database that did not open has no error of its own; the open's is the cause.
+    if (error.isEmpty())
+        error = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false)
+                    .lastError()
+                    .text();
+    logError(file, line, error, query.lastQuery());
 }
