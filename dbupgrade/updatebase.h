@@ -1,0 +1,46 @@
+// UpdateBase: the common base of the per-database updaters of the upgrade tool.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#ifndef UPDATEBASE_H
+#define UPDATEBASE_H
+
+#include <QObject>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+
+// Runs one statement through UpdateBase::exec with the caller's source location for the log.
+#define EXEC_SQL(sql) exec((sql), __FILE__, __LINE__)
+// Logs a failed query of the caller's own with the caller's source location.
+#define LOG_SQL_ERROR(query) UpdateBase::logSqlError((query), __FILE__, __LINE__)
+
+/*!
+    \brief Opens one database file on the default connection, reads its schema version and
+    offers the statement, rename and copy operations the updaters build on.
+*/
+class UpdateBase : public QObject
+{
+    Q_OBJECT
+public:
+    UpdateBase(const QString &fileName, QObject *parent);
+
+    //! Brings the database to the current version; false at the first fatal failure.
+    virtual bool update() = 0;
+
+    //! The version found when the updater was constructed; 0 when none was readable.
+    int version() const { return m_version; }
+
+    bool exec(const QString &sql, const char *file, int line);
+    bool renameTable(const QString &from, const QString &to);
+    //! Copies every row of \a from into \a to, columns matched by name; \a extra sets or
+    //! adds columns, \a dropped leaves columns out. False at the first failed insert.
+    bool copyTable(const QString &to, const QString &from, const QSqlRecord &extra = QSqlRecord(),
+                   const QStringList &dropped = QStringList());
+
+    static void logSqlError(QSqlQuery query, const char *file, int line);
+
+private:
+    Q_DISABLE_COPY(UpdateBase)
+    int m_version = 0;
+};
+
+#endif // UPDATEBASE_H

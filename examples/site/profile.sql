@@ -1,0 +1,139 @@
+-- profile.db of an instrument folder as an old installation left it (no version table):
+-- settings, users, reagents, assay templates with their calibrations, and calibration curves.
+create table profile(
+	name text unique,
+	value);
+insert into profile values('hospital/name', 'City Hospital Coagulation Lab');
+insert into profile values('statim_sample_prefix', 'E');
+insert into profile values('schedule/sample', 5);
+insert into profile values('analyst/FIB/odPercent', 0.6);
+insert into profile values('DD/disable', 1);
+insert into profile values('FDP/disable', 1);
+insert into profile values('VIII/disable', 1);
+insert into profile values('printer/autoPrint', 0);
+
+create table user(
+	id integer primary key,
+	name text,
+	password text,
+	level integer);
+insert into user values(1, 'admin', 'f8e1c1', 2);
+insert into user values(2, 'service', '7b21aa', 3);
+insert into user values(3, 'wuyan', '31d0c9', 1);
+
+create table reagent(
+	id integer primary key,
+	type integer,
+	name text,
+	initVolume integer,
+	alarmLimit integer,
+	vialType integer);
+insert into reagent values(1, 1, 'PT', 4000, 400, 4);
+insert into reagent values(2, 1, 'APTT', 4000, 400, 4);
+insert into reagent values(3, 1, 'FIB', 4000, 400, 4);
+insert into reagent values(4, 2, 'Buffer', 6500, 200, 6);
+insert into reagent values(5, 0, 'Latex', 2000, 200, 3);
+insert into reagent values(6, 2, 'Saline', 6500, 200, 6);
+
+create table assayTemplate(
+	id integer primary key,
+	name text,
+	caption text,
+	displayOrder integer);
+insert into assayTemplate values(1, 'PT', 'Prothrombin time', 1);
+insert into assayTemplate values(2, 'APTT', 'Activated partial thromboplastin time', 2);
+insert into assayTemplate values(3, 'FIB', 'Fibrinogen', 3);
+insert into assayTemplate values(4, 'DD', 'D-dimer', 4);
+
+create table assayItem(
+	id integer primary key,
+	assayTemplateId integer references assayTemplate,
+	name text,
+	unit text,
+	precision integer,
+	lowerNormal real,
+	upperNormal real);
+insert into assayItem values(1, 1, 'T', 's', 1, 11.0, 14);
+insert into assayItem values(2, 1, 'INR', '', 2, 0.8, 1.2);
+insert into assayItem values(3, 1, 'OD', '', 3, NULL, NULL);
+insert into assayItem values(4, 2, 'T', 's', 1, 25.0, 35.0);
+insert into assayItem values(5, 3, 'C', 'g/L', 2, 2.0, 4.0);
+insert into assayItem values(6, 4, 'C', 'mg/L', 2, 0.0, 0.5);
+
+create table assayCalibration(
+	id integer primary key,
+	assayTemplateId integer references assayTemplate,
+	name text,
+	condition text,
+	caliX text,
+	caliY text,
+	funX text,
+	funY text);
+insert into assayCalibration values(1, 1, 'PT', 'T', 'C', 'T', 'Linear', 'Linear');
+insert into assayCalibration values(2, 3, 'FIB', 'T', 'C', 'T', 'Log', 'Log');
+insert into assayCalibration values(3, 3, 'PT calculate FIB', 'OD', 'C', 'OD', 'Linear', 'Linear');
+insert into assayCalibration values(4, 4, 'DD', 'OD', 'C', 'OD', 'Linear', 'Linear');
+
+create table variable(
+	id integer primary key,
+	assayTemplateId integer references assayTemplate,
+	name text,
+	value);
+insert into variable values(1, 1, 'ISI', NULL);
+insert into variable values(2, 1, 'MNPT', NULL);
+insert into variable values(3, 3, 'dilution', NULL);
+
+create table curve(
+	id integer primary key,
+	name text,
+	xunit text,
+	yunit text,
+	correlation real,
+	date date,
+	xFun integer,
+	yFun integer,
+	a real,
+	b real);
+create unique index curve_index on curve(name);
+insert into curve values(1, 'PT', '%', 's', 0.9987, '2023-11-20', 0, 0, 9.62, 3.15);
+insert into curve values(2, 'FIB', 'g/L', 's', 0.9962, '2023-11-20', 1, 1, 1.47, -0.91);
+insert into curve values(3, 'DD', 'mg/L', 'OD', NULL, '2023-12-02', 0, 0, NULL, NULL);
+
+create table curvePoint(
+	curveId integer references curve,
+	x real,
+	y real,
+	z real,
+	flags integer);
+insert into curvePoint values(1, 100, 12.1, NULL, 0);
+insert into curvePoint values(1, 50, 17.6, NULL, 0);
+insert into curvePoint values(1, 25, 28.4, NULL, 0);
+insert into curvePoint values(2, 1.0, 25.3, NULL, 0);
+insert into curvePoint values(2, 2.0, 13.0, NULL, 0);
+insert into curvePoint values(2, 4.0, 6.8, NULL, 0);
+insert into curvePoint values(3, 0.5, 0.021, NULL, 0);
+insert into curvePoint values(3, 2.0, 0.088, NULL, 0);
+insert into curvePoint values(3, 8.0, 0.342, NULL, 0);
+
+create table curveVariable(
+	curveId integer references curve,
+	name text,
+	value);
+insert into curveVariable values(1, 'ISI', 1.02);
+insert into curveVariable values(1, 'MNPT', 12.3);
+insert into curveVariable values(2, 'dilution', '1/10');
+
+create table curveReagent(
+	curveId integer references curve,
+	name text,
+	lot text);
+insert into curveReagent values(1, 'PT', 'PT2311');
+insert into curveReagent values(2, 'FIB', 'FB2310');
+insert into curveReagent values(3, 'Latex', 'DL2312');
+
+create trigger deleteCurve after delete on curve
+begin
+	delete from curvePoint where curvePoint.curveId = old.id;
+	delete from curveVariable where curveVariable.curveId = old.id;
+	delete from curveReagent where curveReagent.curveId = old.id;
+end;
