@@ -642,6 +642,10 @@ void tst_Serial::threadsExchangeFrames()
     Serial serial;
     QCOMPARE(serial.qt_metacast("QMutex"), static_cast<void *>(static_cast<QMutex *>(&serial)));
     QCOMPARE(serial.metaObject()->className(), "Serial");
+    QVERIFY(serial.tryLock());
+    QVERIFY(serial.tryLock()); // recursive
+    serial.unlock();
+    serial.unlock();
     serial.setFileName(pty.slavePath);
     QVERIFY(serial.open());
     QVERIFY(serial.setTimeouts(0, 3000, 1000));
