@@ -17,9 +17,9 @@ create table user(
 	name text,
 	password text,
 	level integer);
-insert into user values(1, 'admin', 'f8e1c1', 2);
+insert into user values(1, 'Admin', 'f8e1c1', 2);
 insert into user values(2, 'service', '7b21aa', 3);
-insert into user values(3, 'wuyan', '31d0c9', 1);
+insert into user values(3, 'WuYan', '31d0c9', 1);
 
 create table reagent(
 	id integer primary key,
@@ -44,6 +44,9 @@ insert into assayTemplate values(1, 'PT', 'Prothrombin time', 1);
 insert into assayTemplate values(2, 'APTT', 'Activated partial thromboplastin time', 2);
 insert into assayTemplate values(3, 'FIB', 'Fibrinogen', 3);
 insert into assayTemplate values(4, 'DD', 'D-dimer', 4);
+insert into assayTemplate values(5, 'FDP', 'Fibrin degradation products', 5);
+insert into assayTemplate values(6, 'AT', 'Antithrombin', 6);
+insert into assayTemplate values(7, 'VIII', 'Factor VIII', 7);
 
 create table assayItem(
 	id integer primary key,
@@ -59,6 +62,7 @@ insert into assayItem values(3, 1, 'OD', '', 3, NULL, NULL);
 insert into assayItem values(4, 2, 'T', 's', 1, 25.0, 35.0);
 insert into assayItem values(5, 3, 'C', 'g/L', 2, 2.0, 4.0);
 insert into assayItem values(6, 4, 'C', 'mg/L', 2, 0.0, 0.5);
+insert into assayItem values(7, 7, 'A', '%', 1, 50.0, 150.0);
 
 create table assayCalibration(
 	id integer primary key,
@@ -73,6 +77,9 @@ insert into assayCalibration values(1, 1, 'PT', 'T', 'C', 'T', 'Linear', 'Linear
 insert into assayCalibration values(2, 3, 'FIB', 'T', 'C', 'T', 'Log', 'Log');
 insert into assayCalibration values(3, 3, 'PT calculate FIB', 'OD', 'C', 'OD', 'Linear', 'Linear');
 insert into assayCalibration values(4, 4, 'DD', 'OD', 'C', 'OD', 'Linear', 'Linear');
+insert into assayCalibration values(5, 5, 'FDP', 'OD', 'C', 'OD', 'Linear', 'Linear');
+insert into assayCalibration values(6, 6, 'AT', 'OD', 'A', 'OD', 'Linear', 'Linear');
+insert into assayCalibration values(7, 7, 'VIII', 'T', 'A', 'T', 'Linear', 'Linear');
 
 create table variable(
 	id integer primary key,
@@ -82,6 +89,7 @@ create table variable(
 insert into variable values(1, 1, 'ISI', NULL);
 insert into variable values(2, 1, 'MNPT', NULL);
 insert into variable values(3, 3, 'dilution', NULL);
+insert into variable values(4, 7, 'deficientPlasma', NULL);
 
 create table curve(
 	id integer primary key,
@@ -94,10 +102,15 @@ create table curve(
 	yFun integer,
 	a real,
 	b real);
-create unique index curve_index on curve(name);
-insert into curve values(1, 'PT', '%', 's', 0.9987, '2023-11-20', 0, 0, 9.62, 3.15);
+create index curve_index on curve(name);
+-- Two PT curves: the lot of May and the one in use since November.
+insert into curve values(1, 'PT', '%', 's', 0.9979, '2023-05-11', 0, 0, 9.81, 3.02);
 insert into curve values(2, 'FIB', 'g/L', 's', 0.9962, '2023-11-20', 1, 1, 1.47, -0.91);
-insert into curve values(3, 'DD', 'mg/L', 'OD', NULL, '2023-12-02', 0, 0, NULL, NULL);
+insert into curve values(3, 'DD', 'mg/L', 'OD', NULL, '2023-12-02', 1, 0, NULL, NULL);
+insert into curve values(4, 'PT', '%', 's', 0.9987, '2023-11-20', 0, 0, 9.62, 3.15);
+insert into curve values(5, 'FDP', 'mg/L', 'OD', NULL, '2023-12-02', 1, 0, NULL, NULL);
+insert into curve values(6, 'AT', '%', 'OD', NULL, '2023-10-05', 0, 0, NULL, NULL);
+insert into curve values(7, 'VIII', '%', 's', 0.9915, '2023-09-14', 1, 0, 70.2, -16.1);
 
 create table curvePoint(
 	curveId integer references curve,
@@ -105,31 +118,61 @@ create table curvePoint(
 	y real,
 	z real,
 	flags integer);
-insert into curvePoint values(1, 100, 12.1, NULL, 0);
-insert into curvePoint values(1, 50, 17.6, NULL, 0);
-insert into curvePoint values(1, 25, 28.4, NULL, 0);
+insert into curvePoint values(1, 100, 12.4, NULL, 0);
+insert into curvePoint values(1, 50, 18.0, NULL, 0);
+insert into curvePoint values(1, 25, 29.1, NULL, 0);
 insert into curvePoint values(2, 1.0, 25.3, NULL, 0);
 insert into curvePoint values(2, 2.0, 13.0, NULL, 0);
 insert into curvePoint values(2, 4.0, 6.8, NULL, 0);
+insert into curvePoint values(3, 0.25, 0.012, NULL, 0);
 insert into curvePoint values(3, 0.5, 0.021, NULL, 0);
+insert into curvePoint values(3, 1.0, 0.045, NULL, 0);
 insert into curvePoint values(3, 2.0, 0.088, NULL, 0);
+insert into curvePoint values(3, 4.0, 0.180, NULL, 0);
 insert into curvePoint values(3, 8.0, 0.342, NULL, 0);
+insert into curvePoint values(4, 100, 12.1, NULL, 0);
+insert into curvePoint values(4, 50, 17.6, NULL, 0);
+insert into curvePoint values(4, 25, 28.4, NULL, 0);
+insert into curvePoint values(4, 12.5, 47.9, NULL, 0);
+insert into curvePoint values(5, 2.5, 0.031, NULL, 0);
+insert into curvePoint values(5, 5, 0.064, NULL, 0);
+insert into curvePoint values(5, 10, 0.139, NULL, 0);
+insert into curvePoint values(5, 20, 0.287, NULL, 0);
+insert into curvePoint values(5, 40, 0.512, NULL, 0);
+insert into curvePoint values(5, 80, 0.741, NULL, 0);
+insert into curvePoint values(6, 12.5, 0.412, NULL, 0);
+insert into curvePoint values(6, 25, 0.361, NULL, 0);
+insert into curvePoint values(6, 50, 0.268, NULL, 0);
+insert into curvePoint values(6, 75, 0.181, NULL, 0);
+insert into curvePoint values(6, 100, 0.097, NULL, 0);
+insert into curvePoint values(6, 125, 0.042, NULL, 0);
+insert into curvePoint values(7, 100, 38.2, NULL, 0);
+insert into curvePoint values(7, 50, 45.1, NULL, 0);
+insert into curvePoint values(7, 25, 53.0, NULL, 0);
+insert into curvePoint values(7, 12.5, 61.4, NULL, 0);
 
 create table curveVariable(
 	curveId integer references curve,
 	name text,
 	value);
-insert into curveVariable values(1, 'ISI', 1.02);
-insert into curveVariable values(1, 'MNPT', 12.3);
+insert into curveVariable values(1, 'ISI', 1.05);
+insert into curveVariable values(1, 'MNPT', 12.1);
+insert into curveVariable values(4, 'ISI', 1.02);
+insert into curveVariable values(4, 'MNPT', 12.3);
 insert into curveVariable values(2, 'dilution', '1/10');
+insert into curveVariable values(7, 'deficientPlasma', 'F8D2307');
 
 create table curveReagent(
 	curveId integer references curve,
 	name text,
 	lot text);
-insert into curveReagent values(1, 'PT', 'PT2311');
+insert into curveReagent values(1, 'PT', 'PT2304');
 insert into curveReagent values(2, 'FIB', 'FB2310');
 insert into curveReagent values(3, 'Latex', 'DL2312');
+insert into curveReagent values(4, 'PT', 'PT2311');
+insert into curveReagent values(5, 'Latex', 'FL2312');
+insert into curveReagent values(6, 'AT', 'AT2310');
+insert into curveReagent values(7, 'VIII', 'F82308');
 
 create trigger deleteCurve after delete on curve
 begin

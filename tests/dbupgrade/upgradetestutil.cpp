@@ -153,6 +153,17 @@ QStringList schemaObjects(const QString &databasePath)
                       QStringLiteral("select type || ' ' || name from sqlite_master order by 1"));
 }
 
+QByteArray shellOutput(const QString &databasePath, const QString &command)
+{
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"),
+                {QStringLiteral("-readonly"), QStringLiteral("-bail"), databasePath, command});
+    if (!shell.waitForStarted() || !shell.waitForFinished(60000)
+        || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0)
+        return QByteArray();
+    return shell.readAllStandardOutput();
+}
+
 TemporarySite::TemporarySite(const QString &subfolder)
     : m_previous(QDir::currentPath())
 {

@@ -51,6 +51,9 @@ QList<QVariantList> queryRows(const QString &databasePath, const QString &sql,
 QStringList queryTexts(const QString &databasePath, const QString &sql);
 //! "type name" of every schema object, sorted; sqlite_master read back.
 QStringList schemaObjects(const QString &databasePath);
+//! The sqlite3 shell's output of \a command (".dump", ".schema") on \a databasePath, for
+//! comparisons with golden files; empty when the shell fails.
+QByteArray shellOutput(const QString &databasePath, const QString &command);
 
 /*!
     \brief A temporary folder made the current directory for the life of the object.
