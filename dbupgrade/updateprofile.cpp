@@ -17,5 +17,8 @@ bool UpdateProfile::update()
 
     EXEC_SQL(QStringLiteral("delete from version"));
     EXEC_SQL(QStringLiteral("insert into version values(4)"));
-    return true;
+
+    if (!updateVariables())
+        return false;
+    return updateCurves();
 }

@@ -12,6 +12,10 @@ public:
     explicit UpdateProfile(QObject *parent);
 
     bool update() override;
+
+private:
+    bool updateVariables();
+    bool updateCurves();
 };
 
 #endif // UPDATEPROFILE_H
