@@ -103,11 +103,12 @@ create table curve(
 	a real,
 	b real);
 create index curve_index on curve(name);
--- Two PT curves: the lot of May and the one in use since November.
+-- Two PT curves: the lot of May (linear axes, which no longer fit: the refit leaves it
+-- invalid) and the one in use since November (log axes).
 insert into curve values(1, 'PT', '%', 's', 0.9979, '2023-05-11', 0, 0, 9.81, 3.02);
 insert into curve values(2, 'FIB', 'g/L', 's', 0.9962, '2023-11-20', 1, 1, 1.47, -0.91);
 insert into curve values(3, 'DD', 'mg/L', 'OD', NULL, '2023-12-02', 1, 0, NULL, NULL);
-insert into curve values(4, 'PT', '%', 's', 0.9987, '2023-11-20', 0, 0, 9.62, 3.15);
+insert into curve values(4, 'PT', '%', 's', 0.9987, '2023-11-20', 1, 1, 9.62, 3.15);
 insert into curve values(5, 'FDP', 'mg/L', 'OD', NULL, '2023-12-02', 1, 0, NULL, NULL);
 insert into curve values(6, 'AT', '%', 'OD', NULL, '2023-10-05', 0, 0, NULL, NULL);
 insert into curve values(7, 'VIII', '%', 's', 0.9915, '2023-09-14', 1, 0, 70.2, -16.1);
