@@ -105,7 +105,7 @@ public:
         NotClotted = 9,
     };
 
-    enum Format {
+    enum Format : int {
         WithFlags = 0,  //!< the number with its prefix and suffix marks
         NumberOnly = 1, //!< any other value behaves like this
     };
