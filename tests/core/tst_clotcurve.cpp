@@ -27,7 +27,8 @@
 #define UNDER_ASAN 1
 #endif
 #ifdef UNDER_ASAN
-#include <sanitizer/allocator_interface.h>
+// Part of the sanitizer runtime; gcc ships no header for it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using Segment = ClotCurve::Segment;
