@@ -38,7 +38,6 @@ private slots:
     void classification_data();
     void classification();
     void defaultIsSharedNull();
-    void errorConstructor();
     void toString_data();
     void toString();
     void prefixAndSuffix_data();
@@ -143,15 +142,6 @@ void tst_AnalysisResult::defaultIsSharedNull()
     QVERIFY(!AnalysisResult(AnalysisResult::NullResult).isCopyOf(a));
 }
 
-void tst_AnalysisResult::errorConstructor()
-{
-    const AnalysisResult result(AnalysisResult::InvalidValue);
-    QCOMPARE(result.error(), AnalysisResult::InvalidValue);
-    QCOMPARE(result.value(), 0.0);
-    QCOMPARE(result.id(), 0);
-    QVERIFY(!result.isValid());
-}
-
 void tst_AnalysisResult::toString_data()
 {
     QTest::addColumn<double>("value");
@@ -221,8 +211,6 @@ void tst_AnalysisResult::prefixAndSuffix_data()
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("suffix");
 
-    QTest::newRow("none") << 0 << ""
-                          << "";
     QTest::newRow("order of the prefix")
         << int(ry::AboveReportLimit | ry::Diluted | ry::ManualInput) << "M!>"
         << "";
