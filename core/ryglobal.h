@@ -13,7 +13,7 @@ class QDate;
 class QSqlRecord;
 class QWidget;
 
-// --- Sample kinds ---
+// The analyser's shared enumerations.
 namespace ry {
 
 /*! \brief Kind of a sample; only statim and quality-control samples are told apart, every
@@ -24,8 +24,19 @@ enum SampleType {
     QualityControl = 2,
 };
 
+/*! \brief Bits of a result's flag word; they mark the value on reports. Other bits are carried
+    unchanged. */
+enum ResultFlag {
+    Diluted = 0x0002,
+    BelowReportLimit = 0x0004,
+    AboveReportLimit = 0x0008,
+    BelowMarkLimit = 0x0010,
+    AboveMarkLimit = 0x0020,
+    ManualTest = 0x1000,
+    ManualInput = 0x8000,
+};
+
 } // namespace ry
-// --- end of sample kinds ---
 
 /*!
     \brief Sets a bool for the life of a scope and restores the previous value.
