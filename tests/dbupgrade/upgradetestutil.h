@@ -51,6 +51,12 @@ QList<QVariantList> queryRows(const QString &databasePath, const QString &sql,
 QStringList queryTexts(const QString &databasePath, const QString &sql);
 //! "type name" of every schema object, sorted; sqlite_master read back.
 QStringList schemaObjects(const QString &databasePath);
+//! Every schema object with its statement and every row of every table (values as SQL literals,
+//! blobs in hex), in a fixed order: equal dumps mean equal databases.
+QStringList databaseDump(const QString &databasePath);
+//! sqlite_master in the layout of the golden schema files: per object, sorted by type and name,
+//! a line "-- type name on table", its statement followed by ";" when it has one, a blank line.
+QString schemaText(const QString &databasePath);
 
 /*!
     \brief A temporary folder made the current directory for the life of the object.
