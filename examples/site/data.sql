@@ -1,5 +1,6 @@
 -- data.db of an instrument folder as an old installation left it (no version table):
--- patients, exams, results, clot curves and the six lookup tables of the application.
+-- patients, exams, results, clot curves and the six lookup tables of the application, whose ids
+-- have gaps where entries were deleted and whose abbreviations are still compared with case.
 create table patient(
 	id integer primary key,
 	sampleNo integer,
@@ -59,6 +60,7 @@ create table operator(id integer primary key, abbr text, name text);
 insert into department values(1, 'ICU', 'Intensive care');
 insert into department values(2, 'CARD', 'Cardiology');
 insert into department values(3, 'OBS', 'Obstetrics');
+insert into department values(7, 'lab', 'Laboratory');
 insert into sex values(1, 'M', 'male');
 insert into sex values(2, 'F', 'female');
 insert into treatmentRoom values(1, 'W3', 'Ward 3');
@@ -67,7 +69,9 @@ insert into diagnosis values(1, 'AF', 'Atrial fibrillation, on warfarin');
 insert into diagnosis values(2, 'PRE', 'Pre-operative screening');
 insert into doctor values(1, 'ZH', 'Dr. Zhang Hua');
 insert into doctor values(2, 'LM', 'Dr. Li Min');
+insert into doctor values(6, 'zq', 'Dr. Zhou Qing');
 insert into operator values(1, 'WY', 'Wu Yan');
+insert into operator values(4, 'sq', 'Sun Qiang');
 
 insert into patient values(1, 1, '2024-03-04', 'Chen Jie', 1, 67, 2, 1, 1, 1, 1);
 insert into patient values(2, 2, '2024-03-04', 'Liu Fang', 2, 34, 3, 2, 2, 2, 1);

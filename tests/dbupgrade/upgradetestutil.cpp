@@ -162,6 +162,61 @@ QByteArray shellOutput(const QString &databasePath, const QString &command)
         || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0)
         return QByteArray();
     return shell.readAllStandardOutput();
+QStringList databaseDump(const QString &databasePath)
+{
+    QString error;
+    const QList<QVariantList> objects = queryRows(
+        databasePath,
+        QStringLiteral("select type, name, tbl_name, sql from sqlite_master order by type, name"),
+        &error);
+    if (!error.isEmpty())
+        return {QStringLiteral("error: ") + error};
+    QStringList dump;
+    QStringList tables;
+    for (const QVariantList &object : objects) {
+        dump.append(QStringLiteral("%1 %2 on %3: %4")
+                        .arg(object.at(0).toString(), object.at(1).toString(),
+                             object.at(2).toString(), object.at(3).toString()));
+        if (object.at(0).toString() == QLatin1String("table"))
+            tables.append(object.at(1).toString());
+    }
+    for (const QString &table : tables) {
+        QStringList columns;
+        for (const QVariantList &column : queryRows(
+                 databasePath, QStringLiteral("pragma table_info(\"%1\")").arg(table), &error))
+            columns.append(QStringLiteral("quote(\"%1\")").arg(column.at(1).toString()));
+        const QString select = QStringLiteral("select %1 from \"%2\" order by rowid")
+                                   .arg(columns.join(QLatin1String(", ")), table);
+        for (const QVariantList &row : queryRows(databasePath, select, &error)) {
+            QStringList values;
+            for (const QVariant &value : row)
+                values.append(value.toString());
+            dump.append(table + QLatin1String(": ") + values.join(QLatin1String(", ")));
+        }
+        if (!error.isEmpty())
+            return {QStringLiteral("error: ") + error};
+    }
+    return dump;
+}
+
+QString schemaText(const QString &databasePath)
+{
+    QString error;
+    const QList<QVariantList> objects = queryRows(
+        databasePath,
+        QStringLiteral("select type, name, tbl_name, sql from sqlite_master order by type, name"),
+        &error);
+    if (!error.isEmpty())
+        return QStringLiteral("error: ") + error;
+    QString text;
+    for (const QVariantList &object : objects) {
+        text += QStringLiteral("-- %1 %2 on %3\n")
+                    .arg(object.at(0).toString(), object.at(1).toString(), object.at(2).toString());
+        if (!object.at(3).isNull())
+            text += object.at(3).toString() + QLatin1String(";\n");
+        text += QLatin1Char('\n');
+    }
+    return text;
 }
 
 TemporarySite::TemporarySite(const QString &subfolder)

@@ -54,6 +54,12 @@ QStringList schemaObjects(const QString &databasePath);
 //! The sqlite3 shell's output of \a command (".dump", ".schema") on \a databasePath, for
 //! comparisons with golden files; empty when the shell fails.
 QByteArray shellOutput(const QString &databasePath, const QString &command);
+//! Every schema object with its statement and every row of every table (values as SQL literals,
+//! blobs in hex), in a fixed order: equal dumps mean equal databases.
+QStringList databaseDump(const QString &databasePath);
+//! sqlite_master in the layout of the golden schema files: per object, sorted by type and name,
+//! a line "-- type name on table", its statement followed by ";" when it has one, a blank line.
+QString schemaText(const QString &databasePath);
 
 /*!
     \brief A temporary folder made the current directory for the life of the object.
