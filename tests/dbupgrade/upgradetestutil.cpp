@@ -162,6 +162,8 @@ QByteArray shellOutput(const QString &databasePath, const QString &command)
         || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0)
         return QByteArray();
     return shell.readAllStandardOutput();
+}
+
 QStringList databaseDump(const QString &databasePath)
 {
     QString error;
