@@ -119,13 +119,14 @@ BackupResult backupDatabase(const QSqlDatabase &db, const QString &fileName, int
     BackupResult result;
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("PRAGMA page_count")) || !query.next()) {
+        // A file that is no database cannot be opened as one: there is nothing to copy, and
+        // the updater fails on it or passes over it as it does for a file that did not open.
+        result.ok = query.lastError().nativeErrorCode() == QLatin1String("26"); // SQLITE_NOTADB
         result.error = query.lastError().text();
         return result;
     }
-    if (query.value(0).toLongLong() == 0) { // a file the open has just created
-        result.ok = true;
-        return result;
-    }
+    if (query.value(0).toLongLong() == 0) // a file the open has just created
+        return {true, QString(), QString()};
 
     const QString name = backupFileName(fileName, version);
     // A snapshot in one read transaction, so the copy is consistent even if the application
@@ -168,10 +169,10 @@ QStringList foreignKeyFindings(const QSqlDatabase &db)
     QStringList findings;
     while (query.next()) {
         // table, rowid, parent, foreign key index
-        findings.append(QStringLiteral("row %1 of %2 refers to a missing row of %3")
-                            .arg(query.value(1).isNull() ? QStringLiteral("?")
-                                                          : query.value(1).toString(),
-                                 query.value(0).toString(), query.value(2).toString()));
+        findings.append(
+            QStringLiteral("row %1 of %2 refers to a missing row of %3")
+                .arg(query.value(1).isNull() ? QStringLiteral("?") : query.value(1).toString(),
+                     query.value(0).toString(), query.value(2).toString()));
     }
     return findings;
 }

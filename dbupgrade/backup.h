@@ -24,8 +24,8 @@ QString backupFileName(const QString &fileName, int version);
 
 /*!
     Writes a consistent copy of \a db (the database file \a fileName) beside it under
-    backupFileName(), syncs it to disk and checks its integrity. An empty database has nothing
-    to copy: ok, no file. On failure no partial copy is left behind.
+    backupFileName(), syncs it to disk and checks its integrity. An empty database, or a file
+    that is no database, has nothing to copy: ok, no file. On failure no partial copy is left.
 */
 BackupResult backupDatabase(const QSqlDatabase &db, const QString &fileName, int version);
 

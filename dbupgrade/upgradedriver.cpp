@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QLibraryInfo>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTranslator>
 #include <QVariant>
@@ -59,13 +60,15 @@ void logFindings(const QString &fileName, const char *check, const QStringList &
                  int(findings.size() - maxFindingsLogged));
 }
 
-// The version the database holds now, as the updaters read it; empty when none is readable.
+// The version the database holds now, read as the updaters read it; "?" when it is unreadable.
 QString storedVersion(const QSqlDatabase &db)
 {
     QSqlQuery query(db);
-    if (query.exec(QStringLiteral("select version from version order by version desc"))
-        && query.next())
-        return QString::number(query.value(0).toInt());
+    if (query.exec(QStringLiteral("select version from version order by version desc")))
+        return QString::number(query.next() ? query.value(0).toInt() : 0);
+    // No version table yet counts as 0, as for the updaters.
+    if (query.lastError().nativeErrorCode() == QLatin1String("1")) // SQLITE_ERROR
+        return QStringLiteral("0");
     return QStringLiteral("?");
 }
 
@@ -98,20 +101,21 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                          qUtf8Printable(backup.error));
                 backupText = QStringLiteral("no backup");
             } else {
-                backupText = backup.fileName.isEmpty()
-                    ? QStringLiteral("no backup (empty database)")
-                    : QStringLiteral("backup ") + backup.fileName;
+                backupText = !backup.fileName.isEmpty()
+                    ? QStringLiteral("backup ") + backup.fileName
+                    : backup.error.isEmpty() ? QStringLiteral("no backup (empty)")
+                                             : QStringLiteral("no backup (not a database)");
             }
         }
         if (backup.ok) {
             progress.begin(fileName, db);
             ok = updater->update();
-            progress.end();
-            if (changes) {
+            if (changes && backup.error.isEmpty()) {
                 // The data predates the tool: what the checks find is reported, not fatal.
                 logFindings(fileName, "integrity check", integrityFindings(db));
                 logFindings(fileName, "foreign key check", foreignKeyFindings(db));
             }
+            progress.end();
         }
         if (!db.isOpen())
             versions = QStringLiteral("not opened");
@@ -121,13 +125,13 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
             versions = QStringLiteral("%1 -> %2").arg(updater->version()).arg(storedVersion(db));
     }
 
-    const QString status = ok ? QStringLiteral("ok")
-                              : QStringLiteral("FAILED: see ")
-            + (logFile ? logPath : QStringLiteral("standard error"));
-    const QString line = QStringLiteral("%1: %2, %3 s, %4, %5")
-                             .arg(fileName, versions,
-                                  QString::number(timer.elapsed() / 1000.0, 'f', 1),
-                                  backupText, status);
+    const QString status = ok
+        ? QStringLiteral("ok")
+        : QStringLiteral("FAILED: see ") + (logFile ? logPath : QStringLiteral("standard error"));
+    const QString line
+        = QStringLiteral("%1: %2, %3 s, %4, %5")
+              .arg(fileName, versions, QString::number(timer.elapsed() / 1000.0, 'f', 1),
+                   backupText, status);
     std::fprintf(console, "%s\n", line.toLocal8Bit().constData());
     std::fflush(console);
     return ok;
