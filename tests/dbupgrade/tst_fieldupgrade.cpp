@@ -76,6 +76,8 @@ private slots:
     void existingBackupKept();
     void backupCannotBeWritten_data();
     void backupCannotBeWritten();
+    void checksAfterChange_data();
+    void checksAfterChange();
     void databaseHeldByAnotherProcess_data();
     void databaseHeldByAnotherProcess();
     void helpAndVersion_data();
@@ -265,6 +267,50 @@ void TestFieldUpgrade::backupCannotBeWritten()
     const QStringList lines = outputLines(run.standardOutput);
     QCOMPARE(lines.size(), 1);
     verifyLine(lines.first(), "profile.db", "0 -> 0", "no backup", "FAILED: see upgrade.log");
+}
+
+void TestFieldUpgrade::checksAfterChange_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<int>("dangling");
+    QTest::addColumn<int>("logged");
+
+    QTest::newRow("one dangling reference") << "profile_v0.sql" << 1 << 1;
+    // The log shows the first 20 and counts the rest.
+    QTest::newRow("more than the log shows") << "profile_v0.sql" << 23 << 20;
+    // A database the run does not change is not checked.
+    QTest::newRow("current database") << "profile_v4.sql" << 3 << 0;
+}
+
+void TestFieldUpgrade::checksAfterChange()
+{
+    QFETCH(QString, profile);
+    QFETCH(int, dangling);
+    QFETCH(int, logged);
+    QVERIFY(makeSite(profile, "syslog_v1.sql"));
+    // Reagent rows of curves deleted before the delete trigger took them along.
+    QByteArray sql;
+    for (int i = 1; i <= dangling; ++i)
+        sql += QByteArray("insert into curveReagent(rowid, curveId, name, lot) values(")
+            + QByteArray::number(1000 + i) + ", " + QByteArray::number(900 + i)
+            + ", 'PT', 'PT0000');\n";
+    QVERIFY(runSql("profile.db", sql));
+
+    const ProgramRun run = runTool({"upgrade.log"});
+    // The findings predate the tool: they are reported, the run still succeeds.
+    QCOMPARE(run.exitCode, 0);
+    QStringList expected;
+    for (int i = 1; i <= logged; ++i)
+        expected.append(QStringLiteral("Warning: profile.db: foreign key check: row %1 of "
+                                       "curveReagent refers to a missing row of curve")
+                            .arg(1000 + i));
+    if (dangling > logged && logged > 0)
+        expected.append(QStringLiteral("Warning: profile.db: foreign key check: %1 more findings")
+                            .arg(dangling - logged));
+    const QStringList checkLines
+        = readLines(m_site->filePath("upgrade.log"))
+              .filter(QRegularExpression("^Warning: [a-z]+\\.db: (foreign key|integrity) check: "));
+    QCOMPARE(checkLines, expected);
 }
 
 void TestFieldUpgrade::databaseHeldByAnotherProcess_data()
