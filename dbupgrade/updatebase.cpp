@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "updatebase.h"
 
+#include "progress.h"
+
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -29,6 +31,15 @@ void logError(const char *file, int line, const QString &error, const QString &s
         << baseName(file) << '(' << line << "): " << error << ": [" << statement << ']';
 }
 
+// SQLITE_BUSY or SQLITE_LOCKED, also as extended result codes: another connection holds the
+// database.
+bool isBusyError(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && (code == 5 || code == 6);
+}
+
 } // namespace
 
 UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
@@ -42,6 +53,9 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(fileName);
+    // The analyser application may hold the database while the tool runs; wait for it as long
+    // as the application's own connections wait, instead of failing halfway through the steps.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     if (!db.open()) {
         qWarning("Can't open %s: %s", qUtf8Printable(fileName),
                  qUtf8Printable(db.lastError().text()));
@@ -52,9 +66,15 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
     EXEC_SQL(QStringLiteral("PRAGMA legacy_alter_table=ON"));
 
     QSqlQuery query(db);
-    if (query.exec(QStringLiteral("select version from version order by version desc"))
-        && query.next())
-        m_version = query.value(0).toInt();
+    if (query.exec(QStringLiteral("select version from version order by version desc"))) {
+        if (query.next())
+            m_version = query.value(0).toInt();
+    } else if (isBusyError(query.lastError())) {
+        // Taken for version 0, a busy read would run the oldest steps on a current database.
+        m_locked = true;
+        qWarning("Can't read the version of %s: %s", qUtf8Printable(fileName),
+                 qUtf8Printable(query.lastError().text()));
+    }
 }
 
 bool UpdateBase::exec(const QString &sql, const char *file, int line)
@@ -90,6 +110,7 @@ bool UpdateBase::copyTable(const QString &to, const QString &from, const QSqlRec
     QSqlQuery insert(db);
     bool prepared = false;
     bool ok = true;
+    qint64 copied = 0;
     while (select.next()) {
         QSqlRecord record = select.record();
         for (const QString &name : dropped) {
@@ -132,6 +153,7 @@ bool UpdateBase::copyTable(const QString &to, const QString &from, const QSqlRec
             ok = false;
             break;
         }
+        ConsoleProgress::rowsCopied(to, ++copied);
     }
     select.finish();
     insert.finish();

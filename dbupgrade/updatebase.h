@@ -28,6 +28,9 @@ public:
 
     //! The version found when the updater was constructed; 0 when none was readable.
     int version() const { return m_version; }
+    //! True when the version could not be read because another connection held the database
+    //! past the busy time-out. version() is then 0 without meaning: nothing may be changed.
+    bool isLocked() const { return m_locked; }
 
     bool exec(const QString &sql, const char *file, int line);
     bool renameTable(const QString &from, const QString &to);
@@ -41,6 +44,7 @@ public:
 private:
     Q_DISABLE_COPY(UpdateBase)
     int m_version = 0;
+    bool m_locked = false;
 };
 
 #endif // UPDATEBASE_H

@@ -2,25 +2,139 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "upgradedriver.h"
 
+#include "backup.h"
+#include "progress.h"
 #include "updatedata.h"
 #include "updateprofile.h"
 #include "updatesyslog.h"
 
+#include <QElapsedTimer>
 #include <QLibraryInfo>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTranslator>
+#include <QVariant>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
 FILE *logFile = nullptr;
+QString logPath;
+
+// qc.db is never changed, so it is never copied nor checked.
+constexpr int notVersioned = -1;
+
+struct UpdaterEntry
+{
+    //! The version the updater writes; a database found below it is changed by the update.
+    int currentVersion;
+    std::unique_ptr<UpdateBase> (*create)();
+};
 
 template<class Updater>
-bool runUpdater()
+std::unique_ptr<UpdateBase> createUpdater()
 {
-    Updater updater(nullptr);
-    return updater.update();
+    return std::make_unique<Updater>(nullptr);
+}
+
+// In the order they run.
+const UpdaterEntry updaters[] = {
+    {4, createUpdater<UpdateProfile>},
+    {4, createUpdater<UpdateData>},
+    {notVersioned, createUpdater<UpdateQc>},
+    {1, createUpdater<UpdateSyslog>},
+};
+
+// Old data can hold thousands of dangling references; the log shows the first ones and a count.
+constexpr int maxFindingsLogged = 20;
+
+void logFindings(const QString &fileName, const char *check, const QStringList &findings)
+{
+    for (int i = 0; i < findings.size() && i < maxFindingsLogged; ++i)
+        qWarning("%s: %s: %s", qUtf8Printable(fileName), check, qUtf8Printable(findings.at(i)));
+    if (findings.size() > maxFindingsLogged)
+        qWarning("%s: %s: %d more findings", qUtf8Printable(fileName), check,
+                 int(findings.size() - maxFindingsLogged));
+}
+
+// The version the database holds now, read as the updaters read it; "?" when it is unreadable.
+QString storedVersion(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral("select version from version order by version desc")))
+        return QString::number(query.next() ? query.value(0).toInt() : 0);
+    // No version table yet counts as 0, as for the updaters.
+    if (query.lastError().nativeErrorCode() == QLatin1String("1")) // SQLITE_ERROR
+        return QStringLiteral("0");
+    return QStringLiteral("?");
+}
+
+// Creates, runs and destroys one updater and prints its line on the console.
+bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *console)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const std::unique_ptr<UpdateBase> updater = entry.create();
+    // Without opening it again: a database that did not open stays so, as the updater saw it.
+    const QSqlDatabase db
+        = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+    const QString fileName = db.databaseName();
+    const bool changes = entry.currentVersion != notVersioned && db.isOpen()
+        && updater->version() < entry.currentVersion;
+
+    bool ok = false;
+    QString versions;
+    QString backupText = QStringLiteral("unchanged");
+    if (updater->isLocked()) {
+        versions = QStringLiteral("version unreadable (locked)");
+    } else {
+        BackupResult backup;
+        backup.ok = true;
+        if (changes) {
+            backup = backupDatabase(db, fileName, updater->version());
+            if (!backup.ok) {
+                qWarning("Can't back up %s to %s: %s; the database is left unchanged",
+                         qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
+                         qUtf8Printable(backup.error));
+                backupText = QStringLiteral("no backup");
+            } else {
+                backupText = !backup.fileName.isEmpty()
+                    ? QStringLiteral("backup ") + backup.fileName
+                    : backup.error.isEmpty() ? QStringLiteral("no backup (empty)")
+                                             : QStringLiteral("no backup (not a database)");
+            }
+        }
+        if (backup.ok) {
+            progress.begin(fileName, db);
+            ok = updater->update();
+            if (changes && backup.error.isEmpty()) {
+                // The data predates the tool: what the checks find is reported, not fatal.
+                logFindings(fileName, "integrity check", integrityFindings(db));
+                logFindings(fileName, "foreign key check", foreignKeyFindings(db));
+            }
+            progress.end();
+        }
+        if (!db.isOpen())
+            versions = QStringLiteral("not opened");
+        else if (entry.currentVersion == notVersioned)
+            versions = QStringLiteral("not versioned");
+        else
+            versions = QStringLiteral("%1 -> %2").arg(updater->version()).arg(storedVersion(db));
+    }
+
+    const QString status = ok
+        ? QStringLiteral("ok")
+        : QStringLiteral("FAILED: see ") + (logFile ? logPath : QStringLiteral("standard error"));
+    const QString line
+        = QStringLiteral("%1: %2, %3 s, %4, %5")
+              .arg(fileName, versions, QString::number(timer.elapsed() / 1000.0, 'f', 1),
+                   backupText, status);
+    std::fprintf(console, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(console);
+    return ok;
 }
 
 } // namespace
@@ -31,6 +145,7 @@ bool openLog(const char *path)
     if (!file)
         return false;
     logFile = file;
+    logPath = QString::fromLocal8Bit(path);
     qInstallMessageHandler(messageHandler);
     return true;
 }
@@ -90,6 +205,10 @@ bool loadTranslation(QTranslator *translator, const QStringList &directories, co
 
 bool runUpdaters()
 {
-    return runUpdater<UpdateProfile>() && runUpdater<UpdateData>() && runUpdater<UpdateQc>()
-        && runUpdater<UpdateSyslog>();
+    ConsoleProgress progress(stdout);
+    for (const UpdaterEntry &entry : updaters) {
+        if (!runUpdater(entry, progress, stdout))
+            return false;
+    }
+    return true;
 }

@@ -151,8 +151,10 @@ void TestUpgradeDriver::failingUpdaterEndsRun_data()
 
     QTest::newRow("profile.db") << "profile.db" << QStringList()
                                 << QStringList({"profile.db", "upgrade.log"});
+    // profile.db was changed, so its copy from before sits beside it.
     QTest::newRow("data.db") << "data.db" << QStringList({"profile.db"})
-                             << QStringList({"data.db", "profile.db", "upgrade.log"});
+                             << QStringList({"data.db", "profile.db", "profile.db.v3.bak",
+                                             "upgrade.log"});
 }
 
 void TestUpgradeDriver::failingUpdaterEndsRun()

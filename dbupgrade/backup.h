@@ -1,0 +1,37 @@
+// Safeguards of the upgrade tool: a checked copy of a database before it is changed, and the
+// integrity and foreign-key checks after.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#ifndef BACKUP_H
+#define BACKUP_H
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+struct BackupResult
+{
+    bool ok = false;
+    //! The copy's file name (when !ok, the name tried; no file of it is left); empty when
+    //! there was nothing to copy.
+    QString fileName;
+    //! Why the copy failed.
+    QString error;
+};
+
+//! The first free name for the backup of \a fileName at \a version: "<file>.v<version>.bak",
+//! then "<file>.v<version>-2.bak", "-3", ... so that no existing file is ever replaced.
+QString backupFileName(const QString &fileName, int version);
+
+/*!
+    Writes a consistent copy of \a db (the database file \a fileName) beside it under
+    backupFileName(), syncs it to disk and checks its integrity. An empty database, or a file
+    that is no database, has nothing to copy: ok, no file. On failure no partial copy is left.
+*/
+BackupResult backupDatabase(const QSqlDatabase &db, const QString &fileName, int version);
+
+//! The findings of "PRAGMA integrity_check" on \a db; empty when it reports "ok".
+QStringList integrityFindings(const QSqlDatabase &db);
+//! One text per row that "PRAGMA foreign_key_check" reports on \a db.
+QStringList foreignKeyFindings(const QSqlDatabase &db);
+
+#endif // BACKUP_H
