@@ -110,8 +110,9 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
         if (backup.ok) {
             progress.begin(fileName, db);
             ok = updater->update();
-            if (changes && backup.error.isEmpty()) {
-                // The data predates the tool: what the checks find is reported, not fatal.
+            if (ok && changes && backup.error.isEmpty()) {
+                // The data predates the tool: what the checks find is reported, not fatal. After
+                // a failure the failed statement is what the log must show, not the checks.
                 logFindings(fileName, "integrity check", integrityFindings(db));
                 logFindings(fileName, "foreign key check", foreignKeyFindings(db));
             }

@@ -372,7 +372,7 @@ void TestUpdateData::lookupCopyFails()
     QCOMPARE(queryTexts(data(), QString("select count(*) from %1").arg(table)), QStringList({"0"}));
     QCOMPARE(queryTexts(data(), "select count(*) from sqlite_master where name = 'version'"),
              QStringList({"0"}));
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v0.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::fatalStepFails()
@@ -388,7 +388,7 @@ void TestUpdateData::fatalStepFails()
              qPrintable(lines.first()));
     QCOMPARE(databaseDump(data()), before);
     // qc.db and syslog.db were never opened, so never created.
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v0.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::failedCopyRollsBackGroup_data()
@@ -418,7 +418,7 @@ void TestUpdateData::failedCopyRollsBackGroup()
     QVERIFY2(lines.first().contains("[" + statement), qPrintable(lines.first()));
     // Old tables, rows and version as they were: nothing dropped that was not copied.
     QCOMPARE(databaseDump(data()), before);
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v2.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::failedCommitReported()
@@ -448,7 +448,7 @@ void TestUpdateData::failedCommitReported()
     }
     QSqlDatabase::removeDatabase(connection);
     QCOMPARE(databaseDump(data()), before);
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v2.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::renameNeedsLegacyAlterTable_data()
