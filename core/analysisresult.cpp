@@ -175,6 +175,11 @@ ClotCurve ClotCurve::toType(PointType target) const
     return c;
 }
 
+QByteArray ClotCurve::toBuffer() const
+{
+    return toBlob(*this);
+}
+
 ClotCurve ClotCurve::fromBuffer(const QByteArray &bytes)
 {
     // A field beyond the end reads as 0; the sizes read so far stand.
@@ -212,7 +217,7 @@ void ClotCurve::save(int patientId, const QString &item, int version) const
     query.bindValue(QStringLiteral(":patientId"), patientId);
     query.bindValue(QStringLiteral(":item"), item);
     query.bindValue(QStringLiteral(":version"), version);
-    query.bindValue(QStringLiteral(":curve"), toBlob(*this));
+    query.bindValue(QStringLiteral(":curve"), toBuffer());
     if (!query.exec())
         CORE_SQL_WARNING(query);
 }
