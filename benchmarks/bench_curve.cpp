@@ -31,13 +31,15 @@ QByteArray plainWrite(const ClotCurve::Segment &segment)
 {
     const int n = segment.y.size();
     QByteArray bytes(8 + 20 + 8 * n, Qt::Uninitialized);
+    uchar header[28];
+    qToBigEndian<qint32>(ClotCurve::Intensity, header);
+    qToBigEndian<quint32>(1, header + 4);
+    qToBigEndian<double>(segment.x0, header + 8);
+    qToBigEndian<double>(segment.dx, header + 16);
+    qToBigEndian<quint32>(quint32(n), header + 24);
     uchar *p = reinterpret_cast<uchar *>(bytes.data());
-    qToBigEndian<qint32>(ClotCurve::Intensity, p);
-    qToBigEndian<quint32>(1, p + 4);
-    qToBigEndian<double>(segment.x0, p + 8);
-    qToBigEndian<double>(segment.dx, p + 16);
-    qToBigEndian<quint32>(quint32(n), p + 24);
-    p += 28;
+    std::memcpy(p, header, sizeof header);
+    p += sizeof header;
     for (double value : segment.y) {
         qToBigEndian<double>(value, p);
         p += 8;

@@ -17,7 +17,7 @@
     \brief The optical signal of one measurement: segments of equally spaced points.
 
     Points are numbered across all segments, segment after segment. The curve is stored in
-    table `curve` of data.db as a big-endian blob written by QDataStream.
+    table `curve` of data.db as a big-endian blob in the layout QDataStream writes.
 */
 class CORE_EXPORT ClotCurve
 {

@@ -199,16 +199,20 @@ void Profile::removeKey(const QString &key)
 
 // The named settings: the first read fills the cache, which only the setter changes afterwards.
 #define PROFILE_DEFINE_SETTING(Type, key) \
-    Type Profile::key(const Type &defaultValue) \
+    const Type &Profile::key(const Type &defaultValue) \
     { \
-        if (!m_##key.isValid()) \
-            m_##key = value(QStringLiteral(#key), QVariant::fromValue(defaultValue)); \
-        return m_##key.value<Type>(); \
+        if (!m_##key##Cached) { \
+            m_##key \
+                = value(QStringLiteral(#key), QVariant::fromValue(defaultValue)).value<Type>(); \
+            m_##key##Cached = true; \
+        } \
+        return m_##key; \
     } \
     void Profile::set_##key(const Type &value, bool save) \
     { \
-        m_##key = QVariant::fromValue(value); \
-        setValue(QStringLiteral(#key), m_##key, save); \
+        m_##key = value; \
+        m_##key##Cached = true; \
+        setValue(QStringLiteral(#key), QVariant::fromValue(value), save); \
     }
 PROFILE_NAMED_SETTINGS(PROFILE_DEFINE_SETTING)
 #undef PROFILE_DEFINE_SETTING
