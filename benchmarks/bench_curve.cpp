@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -30,16 +29,15 @@ ClotCurve makeCurve(int points)
 QByteArray plainWrite(const ClotCurve::Segment &segment)
 {
     const int n = segment.y.size();
-    QByteArray bytes(8 + 20 + 8 * n, Qt::Uninitialized);
     uchar header[28];
     qToBigEndian<qint32>(ClotCurve::Intensity, header);
     qToBigEndian<quint32>(1, header + 4);
     qToBigEndian<double>(segment.x0, header + 8);
     qToBigEndian<double>(segment.dx, header + 16);
     qToBigEndian<quint32>(quint32(n), header + 24);
-    uchar *p = reinterpret_cast<uchar *>(bytes.data());
-    std::memcpy(p, header, sizeof header);
-    p += sizeof header;
+    QByteArray bytes(reinterpret_cast<const char *>(header), sizeof header);
+    bytes.resize(int(sizeof header) + 8 * n);
+    uchar *p = reinterpret_cast<uchar *>(bytes.data()) + sizeof header;
     for (double value : segment.y) {
         qToBigEndian<double>(value, p);
         p += 8;
