@@ -6,9 +6,8 @@
 #include "sqlwarning_p.h"
 
 #include <QCoreApplication>
-#include <QDataStream>
-#include <QIODevice>
 #include <QSqlQuery>
+#include <QtEndian>
 
 #include <cmath>
 #include <iterator>
@@ -51,19 +50,74 @@ int boundedCount(quint32 claimed, qint64 bytesLeft, qint64 recordBytes)
     return int(qMin<qint64>(claimed, possible));
 }
 
+// The layout QDataStream gives (big-endian, doubles as 8 bytes), written into one buffer sized
+// up front: a stream call per value costs tens of times the byte swap itself.
 QByteArray toBlob(const ClotCurve &curve)
 {
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
     const QVector<ClotCurve::Segment> segments = curve.segments();
-    out << qint32(curve.type()) << quint32(segments.size());
+    qint64 size = 8;
+    for (const ClotCurve::Segment &segment : segments)
+        size += SegmentHeaderBytes + ValueBytes * segment.y.size();
+
+    QByteArray bytes(int(size), Qt::Uninitialized);
+    uchar *out = reinterpret_cast<uchar *>(bytes.data());
+    qToBigEndian<qint32>(curve.type(), out);
+    qToBigEndian<quint32>(quint32(segments.size()), out + 4);
+    out += 8;
     for (const ClotCurve::Segment &segment : segments) {
-        out << segment.x0 << segment.dx << quint32(segment.y.size());
-        for (double value : segment.y)
-            out << value;
+        qToBigEndian<double>(segment.x0, out);
+        qToBigEndian<double>(segment.dx, out + 8);
+        qToBigEndian<quint32>(quint32(segment.y.size()), out + 16);
+        out += SegmentHeaderBytes;
+        for (double value : segment.y) {
+            qToBigEndian<double>(value, out);
+            out += ValueBytes;
+        }
     }
     return bytes;
 }
+
+// Reads fields as QDataStream would: a field that does not fit in the bytes left reads as 0 and
+// uses them up, so every later field reads as 0 too.
+class BlobReader
+{
+public:
+    explicit BlobReader(const QByteArray &bytes)
+        : m_next(reinterpret_cast<const uchar *>(bytes.constData()))
+        , m_end(m_next + bytes.size())
+    {
+    }
+
+    qint64 bytesLeft() const { return m_end - m_next; }
+
+    template<typename T>
+    T read()
+    {
+        if (bytesLeft() < qint64(sizeof(T))) {
+            m_next = m_end;
+            return T(0);
+        }
+        const T value = qFromBigEndian<T>(m_next);
+        m_next += sizeof(T);
+        return value;
+    }
+
+    // Fills \a values, already zeroed, from as many whole doubles as are left.
+    void readValues(QVector<double> &values)
+    {
+        const int whole = int(qMin<qint64>(values.size(), bytesLeft() / ValueBytes));
+        double *out = values.data();
+        for (int i = 0; i < whole; ++i)
+            out[i] = qFromBigEndian<double>(m_next + i * ValueBytes);
+        m_next += whole * ValueBytes;
+        if (whole < values.size())
+            m_next = m_end;
+    }
+
+private:
+    const uchar *m_next;
+    const uchar *m_end;
+};
 
 } // namespace
 
@@ -175,26 +229,27 @@ ClotCurve ClotCurve::toType(PointType target) const
     return c;
 }
 
+QByteArray ClotCurve::toBuffer() const
+{
+    return toBlob(*this);
+}
+
 ClotCurve ClotCurve::fromBuffer(const QByteArray &bytes)
 {
     // A field beyond the end reads as 0; the sizes read so far stand.
-    QDataStream in(bytes);
-    const QIODevice *device = in.device();
-
-    qint32 type = 0;
-    quint32 segmentCount = 0;
-    in >> type >> segmentCount;
+    BlobReader in(bytes);
+    const qint32 type = in.read<qint32>();
+    const quint32 segmentCount = in.read<quint32>();
 
     ClotCurve curve;
     curve.m_type = PointType(type);
-    curve.m_segments.resize(
-        boundedCount(segmentCount, device->bytesAvailable(), SegmentHeaderBytes));
+    curve.m_segments.resize(boundedCount(segmentCount, in.bytesLeft(), SegmentHeaderBytes));
     for (Segment &segment : curve.m_segments) {
-        quint32 valueCount = 0;
-        in >> segment.x0 >> segment.dx >> valueCount;
-        segment.y.resize(boundedCount(valueCount, device->bytesAvailable(), ValueBytes));
-        for (double &value : segment.y)
-            in >> value;
+        segment.x0 = in.read<double>();
+        segment.dx = in.read<double>();
+        const quint32 valueCount = in.read<quint32>();
+        segment.y.resize(boundedCount(valueCount, in.bytesLeft(), ValueBytes));
+        in.readValues(segment.y);
     }
     return curve;
 }
@@ -212,7 +267,7 @@ void ClotCurve::save(int patientId, const QString &item, int version) const
     query.bindValue(QStringLiteral(":patientId"), patientId);
     query.bindValue(QStringLiteral(":item"), item);
     query.bindValue(QStringLiteral(":version"), version);
-    query.bindValue(QStringLiteral(":curve"), toBlob(*this));
+    query.bindValue(QStringLiteral(":curve"), toBuffer());
     if (!query.exec())
         CORE_SQL_WARNING(query);
 }
@@ -377,6 +432,63 @@ QVariant AnalysisResult::toVariant() const
     return QVariant();
 }
 
+namespace {
+
+// A named setting reads its default only on its first read, yet the argument would be translated
+// on every formatted result. Each default is translated once, on its first use, which is also
+// the first read of its setting through the one store: the same text as translating every time.
+#define TRANSLATED_ONCE(source) \
+    []() -> const QString & { \
+        static const QString text = QCoreApplication::translate("Profile", source); \
+        return text; \
+    }()
+
+// At most three marks go before a value; collected first so the text is allocated once.
+// The marks are the store's caches, which live as long as the store.
+struct PrefixMarks
+{
+    const QString *marks[3] = {};
+    int count = 0;
+    int length = 0;
+
+    void add(const QString &mark)
+    {
+        marks[count++] = &mark;
+        length += mark.size();
+    }
+};
+
+PrefixMarks prefixMarks(int flags)
+{
+    Profile &profile = Profile::instance();
+    PrefixMarks prefix;
+    if (flags & ry::ManualInput)
+        prefix.add(profile.manual_input_flag(TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", "M"))));
+    if (flags & ry::Diluted)
+        prefix.add(
+            profile.dilution_result_flag(TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", "!"))));
+    if (flags & ry::BelowReportLimit)
+        prefix.add(
+            profile.lower_report_limit_flag(TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", "<"))));
+    else if (flags & ry::AboveReportLimit)
+        prefix.add(
+            profile.upper_report_limit_flag(TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", ">"))));
+    return prefix;
+}
+
+const QString &suffixMark(int flags)
+{
+    static const QString none;
+    Profile &profile = Profile::instance();
+    if (flags & ry::BelowMarkLimit)
+        return profile.lower_mark_limit_flag(TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", "↓")));
+    if (flags & ry::AboveMarkLimit)
+        return profile.upper_mark_limit_flag(TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", "↑")));
+    return none;
+}
+
+} // namespace
+
 QString AnalysisResult::toString(Format format, char numberFormat, int precision) const
 {
     if (precision < 0) {
@@ -384,49 +496,44 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
         precision = 6;
     }
     if (d->error == NoError) {
-        const bool withFlags = format == WithFlags;
+        const QString number = QString::number(d->value, numberFormat, precision);
+        if (format != WithFlags)
+            return number;
+        const PrefixMarks prefix = prefixMarks(d->flags);
+        const QString &suffix = suffixMark(d->flags);
         QString text;
-        if (withFlags) {
-            text = prefix();
-            if (!text.isEmpty())
-                text += QLatin1Char(' ');
-        }
-        text += QString::number(d->value, numberFormat, precision);
-        if (withFlags) {
-            const QString mark = suffix();
-            if (!mark.isEmpty())
-                text += QLatin1Char(' ') + mark;
+        text.reserve(prefix.length + 1 + number.size() + 1 + suffix.size());
+        for (int i = 0; i < prefix.count; ++i)
+            text += *prefix.marks[i];
+        if (!text.isEmpty())
+            text += QLatin1Char(' ');
+        text += number;
+        if (!suffix.isEmpty()) {
+            text += QLatin1Char(' ');
+            text += suffix;
         }
         return text;
     }
     if (d->error == NotClotted || isNotClottedValue(d->value))
-        return Profile::instance().result_not_clotted(Profile::tr("不凝"));
+        return Profile::instance().result_not_clotted(
+            TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", "不凝")));
     if (d->error == NullResult)
         return QString();
-    return Profile::instance().result_can_not_be_calculated(Profile::tr("---.-"));
+    return Profile::instance().result_can_not_be_calculated(
+        TRANSLATED_ONCE(QT_TRANSLATE_NOOP("Profile", "---.-")));
 }
 
 QString AnalysisResult::prefix() const
 {
-    Profile &profile = Profile::instance();
+    const PrefixMarks prefix = prefixMarks(d->flags);
     QString text;
-    if (testFlag(ry::ManualInput))
-        text += profile.manual_input_flag(Profile::tr("M"));
-    if (testFlag(ry::Diluted))
-        text += profile.dilution_result_flag(Profile::tr("!"));
-    if (testFlag(ry::BelowReportLimit))
-        text += profile.lower_report_limit_flag(Profile::tr("<"));
-    else if (testFlag(ry::AboveReportLimit))
-        text += profile.upper_report_limit_flag(Profile::tr(">"));
+    text.reserve(prefix.length);
+    for (int i = 0; i < prefix.count; ++i)
+        text += *prefix.marks[i];
     return text;
 }
 
 QString AnalysisResult::suffix() const
 {
-    Profile &profile = Profile::instance();
-    if (testFlag(ry::BelowMarkLimit))
-        return profile.lower_mark_limit_flag(Profile::tr("↓"));
-    if (testFlag(ry::AboveMarkLimit))
-        return profile.upper_mark_limit_flag(Profile::tr("↑"));
-    return QString();
+    return suffixMark(d->flags);
 }

@@ -17,7 +17,7 @@
     \brief The optical signal of one measurement: segments of equally spaced points.
 
     Points are numbered across all segments, segment after segment. The curve is stored in
-    table `curve` of data.db as a big-endian blob written by QDataStream.
+    table `curve` of data.db as a big-endian blob in the layout QDataStream writes.
 */
 class CORE_EXPORT ClotCurve
 {
@@ -68,6 +68,8 @@ public:
         against the mean intensity of one unit of x from x = 3.0 of the first segment. */
     ClotCurve toType(PointType target) const;
 
+    /*! \brief The blob that save() stores and fromBuffer() reads. */
+    QByteArray toBuffer() const;
     /*! \brief The curve read from a blob; a short or damaged blob gives what could be read. */
     static ClotCurve fromBuffer(const QByteArray &bytes);
     /*! \brief Inserts the curve into table `curve` of data.db; failures are logged. */

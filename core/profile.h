@@ -56,9 +56,10 @@ class ProfilePrivate;
     \brief The settings store: every row of table `profile` in memory, read under a shared lock,
     written back one row at a time on the store's own thread.
 
-    Each named setting has a getter `T key(const T &defaultValue)`, which caches the value of its
-    first read for the life of the store (the default of that first read sticks when the key is
-    not stored), and a setter `void set_key(const T &value, bool save)`.
+    Each named setting has a getter `const T &key(const T &defaultValue)`, which caches the value
+    of its first read for the life of the store (the default of that first read sticks when the
+    key is not stored), and a setter `void set_key(const T &value, bool save)`. The getter
+    returns the cache itself, so a read costs no copy: a value is formatted with every result.
 */
 class CORE_EXPORT Profile : public QObject
 {
@@ -89,7 +90,7 @@ public:
     QStringList keys() const;
 
 #define PROFILE_DECLARE_SETTING(Type, key) \
-    Type key(const Type &defaultValue); \
+    const Type &key(const Type &defaultValue); \
     void set_##key(const Type &value, bool save);
     PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_SETTING)
 #undef PROFILE_DECLARE_SETTING
@@ -106,7 +107,10 @@ private:
     Q_DISABLE_COPY(Profile)
     void init(const QString &fileName);
 
-#define PROFILE_DECLARE_CACHE(Type, key) QVariant m_##key;
+    // Typed, so a cached read is a copy with no conversion; filled on the first read.
+#define PROFILE_DECLARE_CACHE(Type, key) \
+    Type m_##key {}; \
+    bool m_##key##Cached = false;
     PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_CACHE)
 #undef PROFILE_DECLARE_CACHE
 

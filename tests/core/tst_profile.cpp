@@ -45,6 +45,7 @@ private slots:
     void value2();
     void storedNullCountsAsFound();
     void loadKeepsStorageClass();
+    void loadGivesWhatTheDriverReads();
     void saveWritesRow_data();
     void saveWritesRow();
     void unsavedChangeStaysInMemory();
@@ -156,6 +157,45 @@ void tst_Profile::loadKeepsStorageClass()
     QCOMPARE(profile.value("analyst/FIB/odThreshold", 0).toDouble(), 0.05);
     QCOMPARE(profile.value("qc_method", QVariant()).toInt(), 3);
     QCOMPARE(profile.value("result_not_clotted", QVariant()).toString(), QString::fromUtf8("不凝"));
+}
+
+// The store reads its table past QSqlQuery; every storage class must come out as the driver
+// gives it: same type, same value, same null state.
+void tst_Profile::loadGivesWhatTheDriverReads()
+{
+    seed();
+    const QStringList values = {
+        "9007199254740993",
+        "-2.5e-300",
+        "''",
+        "X'00FF10'",
+        "NULL",
+        "'a' || char(0) || 'b'",
+        "'caf\u00e9 \u4e0d\u51dd'",
+        "CAST(X'C328' AS TEXT)", // invalid UTF-8
+    };
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "writer");
+        db.setDatabaseName("profile.db");
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (int i = 0; i < values.size(); ++i) {
+            const QString insert = QStringLiteral("insert into profile values('kind/%1', %2)");
+            QVERIFY(query.exec(insert.arg(i).arg(values.at(i))));
+        }
+    }
+    QSqlDatabase::removeDatabase("writer");
+
+    const QList<QVariantList> stored
+        = TestDatabase::rows("profile.db", QStringLiteral("select name, value from profile"));
+    QVERIFY(stored.size() >= values.size());
+    Profile profile;
+    for (const QVariantList &row : stored) {
+        const QVariant loaded = profile.value(row.at(0).toString(), QStringLiteral("default"));
+        QCOMPARE(loaded.userType(), row.at(1).userType());
+        QCOMPARE(loaded.isNull(), row.at(1).isNull());
+        QCOMPARE(loaded, row.at(1));
+    }
 }
 
 void tst_Profile::saveWritesRow_data()

@@ -1,0 +1,118 @@
+// Settings store against QSettings over an INI file of the same keys: read, load and write.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#include "benchsite.h"
+#include "profile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSettings>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+const int KeyCount = 10000;
+
+struct Stores
+{
+    explicit Stores(const BenchSite &site)
+        : profile(site.profileFile(), nullptr)
+        , ini(site.iniFile(), QSettings::IniFormat)
+    {
+        // Warm both: every key read once.
+        for (const QString &key : site.keys()) {
+            profile.value(key, QVariant());
+            ini.value(key);
+        }
+        profile.result_not_clotted(QString());
+    }
+    Profile profile;
+    QSettings ini;
+};
+
+void registerAll(const BenchSite &site, Stores &stores)
+{
+    const QStringList &keys = site.keys();
+
+    benchmark::RegisterBenchmark("settings_read/ours", [&](benchmark::State &state) {
+        int i = 0;
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(stores.profile.value(keys.at(i), QVariant()));
+            i = i + 1 == keys.size() ? 0 : i + 1;
+        }
+    });
+    benchmark::RegisterBenchmark("settings_read/peer", [&](benchmark::State &state) {
+        int i = 0;
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(stores.ini.value(keys.at(i)));
+            i = i + 1 == keys.size() ? 0 : i + 1;
+        }
+    });
+
+    benchmark::RegisterBenchmark("named_setting_read/ours", [&](benchmark::State &state) {
+        const QString defaultText = QStringLiteral("not clotted");
+        for (auto _ : state)
+            benchmark::DoNotOptimize(stores.profile.result_not_clotted(defaultText));
+    });
+    benchmark::RegisterBenchmark("named_setting_read/peer", [&](benchmark::State &state) {
+        const QString key = QStringLiteral("result_not_clotted");
+        for (auto _ : state)
+            benchmark::DoNotOptimize(stores.ini.value(key));
+    });
+
+    const QString profileFile = site.profileFile();
+    const QString iniFile = site.iniFile();
+    benchmark::RegisterBenchmark("settings_load/ours", [=](benchmark::State &state) {
+        for (auto _ : state) {
+            Profile profile(profileFile, nullptr);
+            benchmark::DoNotOptimize(&profile);
+        }
+    });
+    benchmark::RegisterBenchmark("settings_load/peer", [=, &keys](benchmark::State &state) {
+        QFile file(iniFile);
+        qint64 stamp = QDateTime::currentMSecsSinceEpoch();
+        for (auto _ : state) {
+            // QSettings keeps a parsed file while its size and time are unchanged; a new time
+            // makes every construction read and parse the file again.
+            state.PauseTiming();
+            stamp += 1000;
+            file.setFileTime(QDateTime::fromMSecsSinceEpoch(stamp),
+                             QFileDevice::FileModificationTime);
+            state.ResumeTiming();
+            QSettings ini(iniFile, QSettings::IniFormat);
+            for (const QString &key : keys)
+                benchmark::DoNotOptimize(ini.value(key));
+        }
+    });
+
+    benchmark::RegisterBenchmark("settings_write/ours", [&](benchmark::State &state) {
+        const QString key = QStringLiteral("group0/setting0");
+        int i = 0;
+        for (auto _ : state)
+            stores.profile.setValue(key, ++i & 1 ? QStringLiteral("one") : QStringLiteral("two"),
+                                    true);
+    })->UseRealTime();
+    benchmark::RegisterBenchmark("settings_write/peer", [&](benchmark::State &state) {
+        const QString key = QStringLiteral("group0/setting0");
+        int i = 0;
+        for (auto _ : state) {
+            stores.ini.setValue(key, ++i & 1 ? QStringLiteral("one") : QStringLiteral("two"));
+            stores.ini.sync();
+        }
+    })->UseRealTime();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::unique_ptr<BenchSite> site;
+    std::unique_ptr<Stores> stores;
+    return runBenchmarks(argc, argv, [&] {
+        site = std::make_unique<BenchSite>(KeyCount);
+        stores = std::make_unique<Stores>(*site);
+        registerAll(*site, *stores);
+    });
+}
