@@ -9,10 +9,6 @@
 #include <QReadWriteLock>
 #include <QSqlQuery>
 
-#ifdef CORE_SYSTEM_SQLITE
-#include <QSqlDriver>
-#include <sqlite3.h>
-#endif
 
 namespace {
 
@@ -33,71 +29,6 @@ QSqlDatabase addConnection(const QString &name, const QString &fileName)
 }
 
 const char LoadStatement[] = "select name, value from profile";
-
-#ifdef CORE_SYSTEM_SQLITE
-// Reading the table through the SQLite handle of the driver, with the driver's own mapping of a
-// column to a QVariant, takes a third of the time of QSqlQuery, whose every text goes through
-// SQLite's UTF-16 conversion. ASCII text, the common case, is taken as Latin-1 directly.
-QString columnText(sqlite3_stmt *statement, int column)
-{
-    const auto *text = sqlite3_column_text(statement, column);
-    const int size = sqlite3_column_bytes(statement, column);
-    bool ascii = true;
-    for (int i = 0; i < size && ascii; ++i)
-        ascii = text[i] < 0x80;
-    if (ascii)
-        return QString::fromLatin1(reinterpret_cast<const char *>(text), size);
-    return QString(static_cast<const QChar *>(sqlite3_column_text16(statement, column)),
-                   sqlite3_column_bytes16(statement, column) / int(sizeof(QChar)));
-}
-
-QVariant columnValue(sqlite3_stmt *statement, int column)
-{
-    switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-        return qlonglong(sqlite3_column_int64(statement, column));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(statement, column);
-    case SQLITE_NULL:
-        return QVariant(QVariant::String);
-    case SQLITE_BLOB:
-        return QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, column)),
-                          sqlite3_column_bytes(statement, column));
-    default:
-        return columnText(statement, column);
-    }
-}
-
-// False when the driver's handle is not a system SQLite connection; the caller then reads
-// through QSqlQuery.
-bool loadThroughHandle(const QSqlDatabase &db, QHash<QString, QVariant> &values)
-{
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
-    sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData());
-    if (!connection)
-        return false;
-    sqlite3_stmt *statement = nullptr;
-    // Sized once: growing a hash of thousands of entries step by step costs more than counting.
-    if (sqlite3_prepare_v2(connection, "select count(*) from profile", -1, &statement, nullptr)
-            == SQLITE_OK
-        && sqlite3_step(statement) == SQLITE_ROW)
-        values.reserve(int(qBound<sqlite3_int64>(0, sqlite3_column_int64(statement, 0), 1 << 24)));
-    sqlite3_finalize(statement);
-    statement = nullptr;
-    if (sqlite3_prepare_v2(connection, LoadStatement, -1, &statement, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(statement) == SQLITE_ROW) {
-            const QString name = sqlite3_column_type(statement, 0) == SQLITE_TEXT
-                ? columnText(statement, 0)
-                : columnValue(statement, 0).toString();
-            values.insert(name, columnValue(statement, 1));
-        }
-    }
-    sqlite3_finalize(statement);
-    return true;
-}
-#endif
 
 } // namespace
 
@@ -144,13 +75,9 @@ void Profile::init(const QString &fileName)
         warning(tr("错误的配置文件 %1").arg(fileName));
 
     if (db.isOpen()) {
-        bool loaded = false;
-#ifdef CORE_SYSTEM_SQLITE
-        loaded = loadThroughHandle(db, d->values);
-#endif
         QSqlQuery query(db);
         query.setForwardOnly(true);
-        if (!loaded && query.exec(QLatin1String(LoadStatement))) {
+        if (query.exec(QLatin1String(LoadStatement))) {
             while (query.next())
                 d->values.insert(query.value(0).toString(), query.value(1));
         }
