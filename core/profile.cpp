@@ -169,23 +169,19 @@ QStringList Profile::keys() const
 
 void Profile::saveValue(const QString &key, const QVariant &value)
 {
+    // An invalid value means "no value": the row goes, the key reads as its default.
+    if (!value.isValid()) {
+        removeKey(key);
+        return;
+    }
     // A failed write keeps the value in memory; the warning says why the file did not follow.
     QSqlQuery query(database());
-    if (value.isValid()) {
-        if (!query.prepare(
-                QStringLiteral("insert or replace into profile (name, value) values(?,?)"))) {
-            CORE_SQL_WARNING(query);
-            return;
-        }
-        query.addBindValue(key);
-        query.addBindValue(value);
-    } else {
-        if (!query.prepare(QStringLiteral("delete from profile where name = ?"))) {
-            CORE_SQL_WARNING(query);
-            return;
-        }
-        query.addBindValue(key);
+    if (!query.prepare(QStringLiteral("insert or replace into profile (name, value) values(?,?)"))) {
+        CORE_SQL_WARNING(query);
+        return;
     }
+    query.addBindValue(key);
+    query.addBindValue(value);
     if (!query.exec())
         CORE_SQL_WARNING(query);
 }
