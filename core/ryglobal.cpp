@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QDebug>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScriptEngine>
@@ -38,6 +39,13 @@ QMessageBox::StandardButton showBox(QMessageBox::Icon icon, const QString &text,
                                     QMessageBox::StandardButtons buttons,
                                     QMessageBox::StandardButton defaultButton)
 {
+    // A widget made without a QApplication, or off its thread, aborts the process. The store
+    // reports its start-up failures through these boxes, so a console tool or a worker thread
+    // gets the text in the log instead, and no button.
+    if (!onGuiThread()) {
+        qWarning().noquote() << text;
+        return QMessageBox::NoButton;
+    }
     // A box raised inside a wait-cursor scope must show the arrow.
     WaitCursor arrow(Qt::ArrowCursor);
     QMessageBox box(icon, QCoreApplication::applicationName(), text, buttons, topLevelWidget(),

@@ -26,6 +26,7 @@ private slots:
     void boxParentIsModalDialog();
     void boxWithoutWindowHasNoParent();
     void boxInsideWaitCursorShowsArrow();
+    void boxOnWorkerThreadIsLogged();
 };
 
 void tst_RyGlobal::boolLocker_data()
@@ -149,6 +150,20 @@ void tst_RyGlobal::boxInsideWaitCursorShowsArrow()
     QVERIFY(catcher.boxes().first().hadOverrideCursor);
     QCOMPARE(catcher.boxes().first().cursor, Qt::ArrowCursor);
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+}
+
+void tst_RyGlobal::boxOnWorkerThreadIsLogged()
+{
+    // A widget made off the GUI thread would abort the process.
+    ModalBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "from a worker");
+    QMessageBox::StandardButton result = QMessageBox::Ok;
+    QScopedPointer<QThread> worker(
+        QThread::create([&result] { result = warning(QStringLiteral("from a worker")); }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+    QCOMPARE(result, QMessageBox::NoButton);
+    QVERIFY(catcher.boxes().isEmpty());
 }
 
 QTEST_MAIN(tst_RyGlobal)
