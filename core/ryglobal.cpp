@@ -18,6 +18,7 @@
 
 #include <array>
 #include <iterator>
+#include <limits>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -254,7 +255,12 @@ int nextSampleNo(const QDate &date)
     // A day without patients gives a null maximum, a failed query no row: both count as 0.
     if (!query.next())
         return 1;
-    return query.value(0).toInt() + 1;
+    // SQLite casts to 64 bits: a larger number (a date-style one) would wrap to a negative or
+    // small int, and the int maximum would overflow; the int maximum stands in for them.
+    const qlonglong largest = query.value(0).toLongLong();
+    return int(qBound<qlonglong>(std::numeric_limits<int>::min(), largest,
+                                 std::numeric_limits<int>::max() - 1LL)
+               + 1);
 }
 
 void setGeneratedValue(QSqlRecord &record, const QString &field, const QVariant &value)

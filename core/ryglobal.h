@@ -135,7 +135,8 @@ CORE_EXPORT QVariant load_script(const QString &fileName);
 CORE_EXPORT QString samplePrefix(ry::SampleType type);
 
 /*! \brief One more than the largest integer sample number of \a date in data.db (1 for a day
-    without patients, or when the table cannot be read). */
+    without patients, or when the table cannot be read; the int maximum when the largest number
+    reaches it). */
 CORE_EXPORT int nextSampleNo(const QDate &date);
 
 /*! \brief Sets \a field of \a record to \a value and marks it to be written; a field the record

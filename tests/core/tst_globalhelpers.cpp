@@ -395,6 +395,8 @@ void tst_GlobalHelpers::nextSampleNo_data()
     QTest::newRow("only prefixed numbers") << QDate(2024, 3, 9) << 1;
     QTest::newRow("null sample number") << QDate(2024, 3, 10) << 1;
     QTest::newRow("invalid date") << QDate() << 1;
+    QTest::newRow("largest int") << QDate(2024, 3, 11) << std::numeric_limits<int>::max();
+    QTest::newRow("beyond int") << QDate(2024, 3, 12) << std::numeric_limits<int>::max();
 }
 
 void tst_GlobalHelpers::nextSampleNo()
