@@ -456,6 +456,12 @@ struct PrefixMarks
         marks[count++] = &mark;
         length += mark.size();
     }
+
+    void appendTo(QString &text) const
+    {
+        for (int i = 0; i < count; ++i)
+            text += *marks[i];
+    }
 };
 
 PrefixMarks prefixMarks(int flags)
@@ -503,8 +509,7 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
         const QString &suffix = suffixMark(d->flags);
         QString text;
         text.reserve(prefix.length + 1 + number.size() + 1 + suffix.size());
-        for (int i = 0; i < prefix.count; ++i)
-            text += *prefix.marks[i];
+        prefix.appendTo(text);
         if (!text.isEmpty())
             text += QLatin1Char(' ');
         text += number;
@@ -528,8 +533,7 @@ QString AnalysisResult::prefix() const
     const PrefixMarks prefix = prefixMarks(d->flags);
     QString text;
     text.reserve(prefix.length);
-    for (int i = 0; i < prefix.count; ++i)
-        text += *prefix.marks[i];
+    prefix.appendTo(text);
     return text;
 }
 
