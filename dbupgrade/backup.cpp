@@ -30,12 +30,6 @@ bool isTaken(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
-QString sqlText(QString text)
-{
-    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QLatin1String("''"))
-        + QLatin1Char('\'');
-}
-
 bool syncFile(const QString &path, QString *error)
 {
     QFile file(path);
@@ -131,7 +125,10 @@ BackupResult backupDatabase(const QSqlDatabase &db, const QString &fileName, int
     const QString name = backupFileName(fileName, version);
     // A snapshot in one read transaction, so the copy is consistent even if the application
     // writes meanwhile.
-    if (!query.exec(QStringLiteral("VACUUM INTO ") + sqlText(name))) {
+    // The name is bound, not quoted by hand into the statement.
+    query.prepare(QStringLiteral("VACUUM INTO ?"));
+    query.addBindValue(name);
+    if (!query.exec()) {
         result.error = query.lastError().text();
     } else if (syncFile(name, &result.error)) {
         syncDirectory(name);

@@ -79,11 +79,24 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
 
 bool UpdateBase::exec(const QString &sql, const char *file, int line)
 {
+    // Undoing stays allowed: it is what a stopped update still needs.
+    if (m_locked && sql != QLatin1String("rollback"))
+        return false;
     QSqlQuery query;
     if (query.exec(sql))
         return true;
     logSqlError(query, file, line);
+    stopIfHeld(query.lastError());
     return false;
+}
+
+// Most steps are not fatal, so a step skipped because the application held the database would
+// otherwise be followed by the version rewrite, and the next run would never repeat it. The
+// failed statement's line, already logged, is the last one the log needs.
+void UpdateBase::stopIfHeld(const QSqlError &error)
+{
+    if (isBusyError(error))
+        m_locked = true;
 }
 
 bool UpdateBase::renameTable(const QString &from, const QString &to)
@@ -94,12 +107,17 @@ bool UpdateBase::renameTable(const QString &from, const QString &to)
 bool UpdateBase::copyTable(const QString &to, const QString &from, const QSqlRecord &extra,
                            const QStringList &dropped)
 {
+    if (m_locked)
+        return false;
     QSqlDatabase db = QSqlDatabase::database();
     QSqlQuery select(db);
     select.setForwardOnly(true);
     if (!select.exec(QLatin1String("select * from ") + from)) {
         logSqlError(select, __FILE__, __LINE__);
-        return true;
+        // A missing source table copies nothing; a held one must not pass for an empty one,
+        // or the caller drops the table whose rows were never copied.
+        stopIfHeld(select.lastError());
+        return !m_locked;
     }
 
     // One transaction instead of a disk sync per row. It is committed after a failed insert
@@ -150,6 +168,7 @@ bool UpdateBase::copyTable(const QString &to, const QString &from, const QSqlRec
         }
         if (!insert.exec()) {
             logSqlError(insert, __FILE__, __LINE__);
+            stopIfHeld(insert.lastError());
             ok = false;
             break;
         }
@@ -160,6 +179,7 @@ bool UpdateBase::copyTable(const QString &to, const QString &from, const QSqlRec
 
     if (ownTransaction && !db.commit()) {
         logError(__FILE__, __LINE__, db.lastError().text(), QStringLiteral("commit"));
+        stopIfHeld(db.lastError());
         ok = false;
     }
     return ok;

@@ -4,6 +4,7 @@
 #define UPDATEBASE_H
 
 #include <QObject>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
@@ -28,8 +29,11 @@ public:
 
     //! The version found when the updater was constructed; 0 when none was readable.
     int version() const { return m_version; }
-    //! True when the version could not be read because another connection held the database
-    //! past the busy time-out. version() is then 0 without meaning: nothing may be changed.
+    //! True when another connection held the database past the busy time-out, at the version
+    //! read (version() is then 0 without meaning) or at a later statement. From then on exec()
+    //! (but for a rollback) and copyTable() run nothing, so no later step, the version rewrite
+    //! above all, lands on a database whose earlier steps were skipped; the update counts as
+    //! failed.
     bool isLocked() const { return m_locked; }
 
     bool exec(const QString &sql, const char *file, int line);
@@ -43,6 +47,8 @@ public:
 
 private:
     Q_DISABLE_COPY(UpdateBase)
+    void stopIfHeld(const QSqlError &error);
+
     int m_version = 0;
     bool m_locked = false;
 };

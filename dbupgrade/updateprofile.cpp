@@ -154,6 +154,10 @@ bool UpdateProfile::update()
     correctAssayItems();
     if (from < 4)
         fillCurrentCurves();
+    // The migrations run their own queries, past exec(): after a held database stopped the
+    // steps above, they must not write either.
+    if (isLocked())
+        return false;
     if (!updateVariables())
         return false;
     return updateCurves();

@@ -109,7 +109,9 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
         }
         if (backup.ok) {
             progress.begin(fileName, db);
-            ok = updater->update();
+            // A step skipped because the database was held is a failure, whatever the updater
+            // made of that step.
+            ok = updater->update() && !updater->isLocked();
             if (ok && changes && backup.error.isEmpty()) {
                 // The data predates the tool: what the checks find is reported, not fatal. After
                 // a failure the failed statement is what the log must show, not the checks.
