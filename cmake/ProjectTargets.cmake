@@ -31,3 +31,17 @@ function(add_project_benchmark name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS})
 endfunction()
+
+# add_project_translation(target TS file.ts QM file.qm)
+# Compiles a Qt translation with lrelease into a target built with everything else.
+find_program(LRELEASE_EXECUTABLE NAMES lrelease-qt5 lrelease HINTS /usr/lib/qt5/bin)
+function(add_project_translation target)
+    cmake_parse_arguments(ARG "" "TS;QM" "" ${ARGN})
+    if(NOT LRELEASE_EXECUTABLE)
+        message(FATAL_ERROR "lrelease not found (Debian package qttools5-dev-tools)")
+    endif()
+    add_custom_command(OUTPUT ${ARG_QM}
+        COMMAND ${LRELEASE_EXECUTABLE} -silent ${ARG_TS} -qm ${ARG_QM}
+        DEPENDS ${ARG_TS})
+    add_custom_target(${target} ALL DEPENDS ${ARG_QM})
+endfunction()
