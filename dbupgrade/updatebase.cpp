@@ -12,23 +12,10 @@
 
 namespace {
 
-// The log shows the source file without the build machine's directories.
-const char *baseName(const char *file)
-{
-    if (!file)
-        return "";
-    const char *name = file;
-    for (const char *p = file; *p; ++p) {
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
-    }
-    return name;
-}
-
 void logError(const char *file, int line, const QString &error, const QString &statement)
 {
-    qWarning().noquote().nospace()
-        << baseName(file) << '(' << line << "): " << error << ": [" << statement << ']';
+    qWarning().noquote().nospace() << UpdateBase::sourceName(file) << '(' << line << "): " << error
+                                   << ": [" << statement << ']';
 }
 
 // SQLITE_BUSY or SQLITE_LOCKED, also as extended result codes: another connection holds the
@@ -194,4 +181,16 @@ void UpdateBase::logSqlError(QSqlQuery query, const char *file, int line)
                     .lastError()
                     .text();
     logError(file, line, error, query.lastQuery());
+}
+
+const char *UpdateBase::sourceName(const char *file)
+{
+    if (!file)
+        return "";
+    const char *name = file;
+    for (const char *p = file; *p; ++p) {
+        if (*p == '/' || *p == '\\')
+            name = p + 1;
+    }
+    return name;
 }

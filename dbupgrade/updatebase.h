@@ -44,6 +44,8 @@ public:
                    const QStringList &dropped = QStringList());
 
     static void logSqlError(QSqlQuery query, const char *file, int line);
+    //! The source file's name without the build machine's directories, as log lines show it.
+    static const char *sourceName(const char *file);
 
 private:
     Q_DISABLE_COPY(UpdateBase)

@@ -8,7 +8,6 @@
 #include "updateprofile.h"
 
 #include <QDate>
-#include <QFileInfo>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
@@ -25,7 +24,7 @@ namespace {
 QDebug logDebug(const char *file, int line)
 {
     QDebug debug = qDebug().noquote().nospace();
-    debug << QFileInfo(QString::fromLocal8Bit(file)).fileName() << '(' << line << "): ";
+    debug << UpdateBase::sourceName(file) << '(' << line << "): ";
     return debug.quote();
 }
 
