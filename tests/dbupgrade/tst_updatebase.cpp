@@ -27,26 +27,6 @@ public:
     bool update() override { return true; }
 };
 
-// Collects the warnings written while it lives.
-class WarningCatcher
-{
-public:
-    WarningCatcher() { s_previous = qInstallMessageHandler(handler); }
-    ~WarningCatcher() { qInstallMessageHandler(s_previous); }
-    QStringList take() { return std::exchange(s_warnings, QStringList()); }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        if (type == QtWarningMsg)
-            s_warnings.append(message);
-    }
-    static QtMessageHandler s_previous;
-    static QStringList s_warnings;
-};
-QtMessageHandler WarningCatcher::s_previous = nullptr;
-QStringList WarningCatcher::s_warnings;
-
 QSqlRecord makeRecord(const QList<QPair<QString, QVariant>> &fields)
 {
     QSqlRecord record;

@@ -14,26 +14,6 @@ using namespace UpgradeTest;
 
 namespace {
 
-// Collects the warnings written while it lives.
-class WarningCatcher
-{
-public:
-    WarningCatcher() { s_previous = qInstallMessageHandler(handler); }
-    ~WarningCatcher() { qInstallMessageHandler(s_previous); }
-    QStringList take() { return std::exchange(s_warnings, QStringList()); }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        if (type == QtWarningMsg)
-            s_warnings.append(message);
-    }
-    static QtMessageHandler s_previous;
-    static QStringList s_warnings;
-};
-QtMessageHandler WarningCatcher::s_previous = nullptr;
-QStringList WarningCatcher::s_warnings;
-
 QSet<QString> rowIds(const QString &database, const QString &table)
 {
     const QStringList ids = queryTexts(database, QStringLiteral("select rowid from ") + table);

@@ -10,6 +10,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <utility>
+
 namespace UpgradeTest {
 
 QString fixturePath(const QString &name)
@@ -268,6 +270,31 @@ QStringList TemporarySite::entries() const
 {
     return QDir(m_path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
                                   QDir::Name);
+}
+
+namespace {
+QStringList s_warnings;
+
+void collectWarning(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg)
+        s_warnings.append(message);
+}
+} // namespace
+
+WarningCatcher::WarningCatcher()
+    : m_previous(qInstallMessageHandler(collectWarning))
+{
+}
+
+WarningCatcher::~WarningCatcher()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+QStringList WarningCatcher::take()
+{
+    return std::exchange(s_warnings, QStringList());
 }
 
 } // namespace UpgradeTest

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
+#include <QtGlobal>
 
 namespace UpgradeTest {
 
@@ -86,6 +87,22 @@ private:
     QTemporaryDir m_dir;
     QString m_path;
     QString m_previous;
+};
+
+/*!
+    \brief Collects the warnings written in this process while it lives (for the updaters'
+    own calls made in a test, not the tool's log).
+*/
+class WarningCatcher
+{
+public:
+    WarningCatcher();
+    ~WarningCatcher();
+    QStringList take();
+
+private:
+    Q_DISABLE_COPY(WarningCatcher)
+    QtMessageHandler m_previous;
 };
 
 } // namespace UpgradeTest
