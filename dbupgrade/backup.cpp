@@ -11,6 +11,10 @@
 #include <QSqlRecord>
 #include <QVariant>
 
+#include "updatebase.h"
+
+#include <sqlite3.h>
+
 #include <cerrno>
 
 #ifdef Q_OS_WIN
@@ -97,6 +101,52 @@ QStringList checkCopy(const QString &path)
     return findings;
 }
 
+// The copy is written here first: not a backup name, so a kill during the copy leaves nothing
+// that looks like a finished backup. Only the holder of the database's lock writes it, so one
+// found is left by an interrupted run and is replaced.
+QString partialName(const QString &fileName)
+{
+    return fileName + QLatin1String(".backup-in-progress");
+}
+
+QString sqliteError(sqlite3 *db)
+{
+    return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
+}
+
+// Publishes the finished copy under the first free backup name; link() never replaces an
+// existing file, so a name that is taken, even at the last moment by another run, is skipped.
+QString publish(const QString &partial, const QString &fileName, int version, QString *error)
+{
+    for (int counter = 1; counter < 1000; ++counter) {
+        const QString name = counter == 1
+            ? QStringLiteral("%1.v%2.bak").arg(fileName).arg(version)
+            : QStringLiteral("%1.v%2-%3.bak").arg(fileName).arg(version).arg(counter);
+#ifdef Q_OS_WIN
+        if (isTaken(name))
+            continue;
+        if (QFile::copy(partial, name)) {
+            QFile::remove(partial);
+            return name;
+        }
+#else
+        if (::link(QFile::encodeName(partial).constData(), QFile::encodeName(name).constData())
+            == 0) {
+            ::unlink(QFile::encodeName(partial).constData());
+            syncDirectory(name);
+            return name;
+        }
+        if (errno == EEXIST)
+            continue;
+#endif
+        *error = QStringLiteral("cannot publish the copy as %1: %2")
+                     .arg(name, qt_error_string(errno));
+        return QString();
+    }
+    *error = QStringLiteral("no free backup name");
+    return QString();
+}
+
 } // namespace
 
 QString backupFileName(const QString &fileName, int version)
@@ -108,45 +158,84 @@ QString backupFileName(const QString &fileName, int version)
     return name;
 }
 
-BackupResult backupDatabase(const QSqlDatabase &db, const QString &fileName, int version)
+BackupResult backupDatabase(const QString &fileName, int version)
 {
     BackupResult result;
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("PRAGMA page_count")) || !query.next()) {
-        // A file that is no database cannot be opened as one: there is nothing to copy, and
-        // the updater fails on it or passes over it as it does for a file that did not open.
-        result.ok = query.lastError().nativeErrorCode() == QLatin1String("26"); // SQLITE_NOTADB
-        result.error = query.lastError().text();
+    result.fileName = backupFileName(fileName, version);
+    // A connection of its own reads the file: the caller's connection holds the write lock, so
+    // nothing can change the file between the copy and the caller's first step.
+    sqlite3 *source = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &source, SQLITE_OPEN_READONLY,
+                        nullptr)
+        != SQLITE_OK) {
+        result.error = sqliteError(source);
+        sqlite3_close(source);
         return result;
     }
-    if (query.value(0).toLongLong() == 0) // a file the open has just created
-        return {true, QString(), QString()};
-
-    const QString name = backupFileName(fileName, version);
-    // A snapshot in one read transaction, so the copy is consistent even if the application
-    // writes meanwhile.
-    // The name is bound, not quoted by hand into the statement.
-    query.prepare(QStringLiteral("VACUUM INTO ?"));
-    query.addBindValue(name);
-    if (!query.exec()) {
-        result.error = query.lastError().text();
-    } else if (syncFile(name, &result.error)) {
-        syncDirectory(name);
-        const QStringList findings = checkCopy(name);
-        if (findings.isEmpty())
-            result.ok = true;
-        else
-            result.error = QStringLiteral("the copy %1 fails its integrity check: %2")
-                               .arg(name, findings.join(QLatin1String("; ")));
+    sqlite3_busy_timeout(source, 30000);
+    sqlite3_stmt *count = nullptr;
+    qint64 pages = -1;
+    if (sqlite3_prepare_v2(source, "PRAGMA page_count", -1, &count, nullptr) == SQLITE_OK
+        && sqlite3_step(count) == SQLITE_ROW)
+        pages = sqlite3_column_int64(count, 0);
+    else
+        result.error = sqliteError(source);
+    sqlite3_finalize(count);
+    if (pages <= 0) {
+        // A file the open has just created has nothing to copy.
+        sqlite3_close(source);
+        result.ok = pages == 0;
+        result.fileName.clear();
+        return result;
     }
-    query.finish();
 
-    result.fileName = name;
-    if (!result.ok && isTaken(name)) // the name was free before: this is our partial copy
-        QFile::remove(name);
+    const QString partial = partialName(fileName);
+    QFile::remove(partial);
+    QFile::remove(partial + QLatin1String("-journal"));
+    sqlite3 *copy = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
+        if (!backup) {
+            rc = sqlite3_errcode(copy);
+        } else {
+            // In steps, so a test can stop the process half-way through a copy.
+            do {
+                rc = sqlite3_backup_step(backup, 1024);
+                if (rc == SQLITE_OK)
+                    UpdateBase::crashPoint(QLatin1String("copying backup ") + fileName);
+            } while (rc == SQLITE_OK);
+            sqlite3_backup_finish(backup);
+            if (rc == SQLITE_DONE)
+                rc = sqlite3_errcode(copy);
+        }
+    }
+    if (rc != SQLITE_OK)
+        result.error = sqliteError(copy);
+    sqlite3_close(copy);
+    sqlite3_close(source);
+
+    if (rc == SQLITE_OK && syncFile(partial, &result.error)) {
+        const QStringList findings = checkCopy(partial);
+        if (!findings.isEmpty()) {
+            result.error = QStringLiteral("the copy fails its integrity check: %1")
+                               .arg(findings.join(QLatin1String("; ")));
+        } else {
+            const QString name = publish(partial, fileName, version, &result.error);
+            if (!name.isEmpty()) {
+                result.ok = true;
+                result.fileName = name;
+                UpdateBase::crashPoint(QLatin1String("backup ") + fileName);
+            }
+        }
+    }
+    if (!result.ok) {
+        QFile::remove(partial);
+        QFile::remove(partial + QLatin1String("-journal"));
+    }
     return result;
 }
-
 QStringList integrityFindings(const QSqlDatabase &db)
 {
     QString error;

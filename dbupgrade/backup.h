@@ -23,11 +23,12 @@ struct BackupResult
 QString backupFileName(const QString &fileName, int version);
 
 /*!
-    Writes a consistent copy of \a db (the database file \a fileName) beside it under
-    backupFileName(), syncs it to disk and checks its integrity. An empty database, or a file
-    that is no database, has nothing to copy: ok, no file. On failure no partial copy is left.
+    Writes a copy of the database file \a fileName beside it, through a connection of its own,
+    while the caller holds the database's write lock: under a temporary name first, synced and
+    checked, then published under the first free backupFileName() without ever replacing a
+    file. An empty database has nothing to copy: ok, no file. On failure no file is left.
 */
-BackupResult backupDatabase(const QSqlDatabase &db, const QString &fileName, int version);
+BackupResult backupDatabase(const QString &fileName, int version);
 
 //! The findings of "PRAGMA integrity_check" on \a db; empty when it reports "ok".
 QStringList integrityFindings(const QSqlDatabase &db);

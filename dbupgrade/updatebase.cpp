@@ -4,13 +4,110 @@
 
 #include "progress.h"
 
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
+#include <QThread>
 #include <QtDebug>
 
+#include <sqlite3.h>
+
+#include <csignal>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace {
+
+// As long as the analyser application's own connections wait for a lock.
+constexpr int busyWaitMs = 30000;
+
+void (*waitNotice)(const QString &fileName) = nullptr;
+
+// The wait of one lock attempt; every statement of the run waits the same way, and the console
+// hears about it once per database.
+struct BusyWait
+{
+    QString fileName;
+    QElapsedTimer waited;
+    bool announced = false;
+};
+BusyWait busyWait;
+
+int busyHandler(void *, int count)
+{
+    if (count == 0) {
+        busyWait.waited.start();
+        if (!busyWait.announced && waitNotice) {
+            busyWait.announced = true;
+            waitNotice(busyWait.fileName);
+        }
+    }
+    if (busyWait.waited.elapsed() >= busyWaitMs)
+        return 0;
+    QThread::msleep(count < 10 ? 5 : 25);
+    return 1;
+}
+
+sqlite3 *sqliteHandle(const QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+// The test hook: DBUPGRADE_TEST_KILL holds a number (the statement, counted over the whole run,
+// at whose start the process dies), a named point, or a text that a statement contains.
+QString killAt()
+{
+    static const QString value = qEnvironmentVariable("DBUPGRADE_TEST_KILL");
+    return value;
+}
+
+void killNow()
+{
+#ifndef Q_OS_WIN
+    ::kill(::getpid(), SIGKILL);
+#endif
+    std::abort();
+}
+
+int traceStatement(unsigned, void *, void *statement, void *)
+{
+    static long long count = 0;
+    ++count;
+    const QString &point = killAt();
+    bool isNumber = false;
+    const long long number = point.toLongLong(&isNumber);
+    if (isNumber) {
+        if (count == number)
+            killNow();
+    } else if (const char *sql = sqlite3_sql(static_cast<sqlite3_stmt *>(statement))) {
+        if (QString::fromUtf8(sql).contains(point))
+            killNow();
+    }
+    return 0;
+}
+
+// The data.db version-3 group brackets its statements as a transaction of its own; inside the
+// run's transaction they become a savepoint, and the log still shows the group's own texts.
+QStringList groupStatements(const QString &sql)
+{
+    if (sql == QLatin1String("begin transaction"))
+        return {QStringLiteral("savepoint upgrade_group")};
+    if (sql == QLatin1String("end transaction"))
+        return {QStringLiteral("release upgrade_group")};
+    if (sql == QLatin1String("rollback"))
+        return {QStringLiteral("rollback to upgrade_group"),
+                QStringLiteral("release upgrade_group")};
+    return {};
+}
 
 void logError(const char *file, int line, const QString &error, const QString &statement)
 {
@@ -40,17 +137,35 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(fileName);
-    // The analyser application may hold the database while the tool runs; wait for it as long
-    // as the application's own connections wait, instead of failing halfway through the steps.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     if (!db.open()) {
         qWarning("Can't open %s: %s", qUtf8Printable(fileName),
                  qUtf8Printable(db.lastError().text()));
         return; // version stays 0
     }
+    busyWait.fileName = fileName;
+    busyWait.announced = false;
+    if (sqlite3 *handle = sqliteHandle(db)) {
+        // The analyser application may hold the database while the tool runs: every statement
+        // waits for it, so a short lock never fails a step.
+        sqlite3_busy_handler(handle, busyHandler, nullptr);
+        if (!killAt().isEmpty())
+            sqlite3_trace_v2(handle, SQLITE_TRACE_STMT, traceStatement, nullptr);
+    }
     // The upgrade statements rename tables that triggers still name after a drop; since
     // SQLite 3.26 such a rename fails unless the old rename behaviour is asked for.
     EXEC_SQL(QStringLiteral("PRAGMA legacy_alter_table=ON"));
+
+    // The whole run is one transaction, taken before the version is read: a second run waiting
+    // here finds the version this one leaves, and a kill, a full disk or a failed step leaves
+    // the database as it was (SQLite rolls the journal back at the next open).
+    QSqlQuery begin(db);
+    if (!begin.exec(QStringLiteral("begin immediate"))) {
+        logSqlError(begin, __FILE__, __LINE__);
+        stopIfHeld(begin.lastError());
+        m_locked = true; // no step may run outside the transaction
+        return;
+    }
+    m_inTransaction = true;
 
     QSqlQuery query(db);
     if (query.exec(QStringLiteral("select version from version order by version desc"))) {
@@ -64,11 +179,62 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
     }
 }
 
+bool UpdateBase::finish(bool keep)
+{
+    if (!m_inTransaction)
+        return !keep;
+    m_inTransaction = false;
+    QSqlQuery query;
+    if (keep) {
+        crashPoint(QLatin1String("commit ") + QSqlDatabase::database().databaseName());
+        if (query.exec(QStringLiteral("commit")))
+            return true;
+        logSqlError(query, __FILE__, __LINE__);
+    }
+    // A failed commit leaves the transaction open; the rollback ends it.
+    if (!query.exec(QStringLiteral("rollback")))
+        logSqlError(query, __FILE__, __LINE__);
+    return false;
+}
+
+void UpdateBase::setWaitNotice(void (*notice)(const QString &))
+{
+    waitNotice = notice;
+}
+
+void UpdateBase::crashPoint(const QString &name)
+{
+    if (!killAt().isEmpty() && killAt() == name)
+        killNow();
+}
+
+void UpdateBase::reportDroppedColumns(const QString &table, const QStringList &columns)
+{
+    if (columns.isEmpty())
+        return;
+    qWarning("%s: columns of %s not carried over: %s",
+             qUtf8Printable(QSqlDatabase::database().databaseName()), qUtf8Printable(table),
+             qUtf8Printable(columns.join(QLatin1String(", "))));
+    m_dropped.append(QStringLiteral("%1 (%2)").arg(table, columns.join(QLatin1String(", "))));
+}
+
 bool UpdateBase::exec(const QString &sql, const char *file, int line)
 {
     // Undoing stays allowed: it is what a stopped update still needs.
     if (m_locked && sql != QLatin1String("rollback"))
         return false;
+    const QStringList group = m_inTransaction ? groupStatements(sql) : QStringList();
+    if (!group.isEmpty()) {
+        for (const QString &statement : group) {
+            QSqlQuery query;
+            if (!query.exec(statement)) {
+                logError(file, line, query.lastError().text(), sql);
+                stopIfHeld(query.lastError());
+                return false;
+            }
+        }
+        return true;
+    }
     QSqlQuery query;
     if (query.exec(sql))
         return true;

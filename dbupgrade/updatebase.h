@@ -36,6 +36,14 @@ public:
     //! failed.
     bool isLocked() const { return m_locked; }
 
+    //! Ends the run's transaction: commits it, or on \a keep false rolls it back; false when
+    //! the commit failed (the database is then as it was before the run).
+    bool finish(bool keep);
+    //! Whether the run still holds its transaction (taken at construction).
+    bool inTransaction() const { return m_inTransaction; }
+    //! Tables named with columns a copy left out; the driver points to the backup for them.
+    QStringList droppedColumns() const { return m_dropped; }
+
     bool exec(const QString &sql, const char *file, int line);
     bool renameTable(const QString &from, const QString &to);
     //! Copies every row of \a from into \a to, columns matched by name; \a extra sets or
@@ -44,8 +52,16 @@ public:
                    const QStringList &dropped = QStringList());
 
     static void logSqlError(QSqlQuery query, const char *file, int line);
+    //! Called once per database when a statement has to wait for another program's lock.
+    static void setWaitNotice(void (*notice)(const QString &fileName));
+    //! Test hook: ends the process with SIGKILL at the point named by DBUPGRADE_TEST_KILL.
+    static void crashPoint(const QString &name);
     //! The source file's name without the build machine's directories, as log lines show it.
     static const char *sourceName(const char *file);
+
+protected:
+    //! Logs and remembers the columns of \a table that a copy into a narrower table leaves out.
+    void reportDroppedColumns(const QString &table, const QStringList &columns);
 
 private:
     Q_DISABLE_COPY(UpdateBase)
@@ -53,6 +69,8 @@ private:
 
     int m_version = 0;
     bool m_locked = false;
+    bool m_inTransaction = false;
+    QStringList m_dropped;
 };
 
 #endif // UPDATEBASE_H

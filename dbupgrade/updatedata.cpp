@@ -2,6 +2,9 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "updatedata.h"
 
+#include <QSqlDatabase>
+#include <QSqlRecord>
+
 namespace {
 
 // The statement texts are what sqlite_master keeps and what the application and later upgrades
@@ -197,6 +200,31 @@ bool UpdateData::updateToVersion2()
 
 bool UpdateData::updateToVersion3()
 {
+    // The copies below name their columns; a column added to an old table in the field would be
+    // left behind without a word.
+    struct Copied
+    {
+        const char *table;
+        QStringList columns;
+    };
+    const Copied copies[] = {
+        {"result",
+         {"id", "patientId", "item", "subitem", "abbr", "code", "result", "unit", "flag",
+          "displayOrder", "lowerMarkLimit", "upperMarkLimit"}},
+        {"curve", {"id", "patientId", "item", "curve"}},
+        {"detail", {"id", "patientId", "item", "info"}},
+    };
+    const QSqlDatabase db = QSqlDatabase::database();
+    for (const Copied &copy : copies) {
+        const QSqlRecord record = db.record(QLatin1String(copy.table));
+        QStringList dropped;
+        for (int i = 0; i < record.count(); ++i) {
+            if (!copy.columns.contains(record.fieldName(i), Qt::CaseInsensitive))
+                dropped.append(record.fieldName(i));
+        }
+        reportDroppedColumns(QLatin1String(copy.table), dropped);
+    }
+
     // The other statements of this group may fail and be passed over (an index or trigger
     // already gone, say), but a failed copy must not be followed by the drop of the table it
     // copies from: the whole group is rolled back and the database keeps its version-2 form.

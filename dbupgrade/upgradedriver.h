@@ -1,10 +1,13 @@
-// The upgrade tool's run: its log file, translations and the updaters in their fixed order.
+// The upgrade tool's run: its log file, translations, the checks before anything is touched and
+// the updaters in their fixed order.
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #ifndef UPGRADEDRIVER_H
 #define UPGRADEDRIVER_H
 
 #include <QStringList>
 #include <QtGlobal>
+
+#include <cstdio>
 
 class QTranslator;
 
@@ -15,13 +18,35 @@ void closeLog();
 //! Writes one message to the log file as "Debug: ", "Warning: ", "Critical: " or "Fatal: " and
 //! the text; aborts after a fatal message.
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+//! Writes a line of the run's service record ("Info: " and \a text) to the log file, if open.
+void logInfo(const QString &text);
+//! Whether a log file is open and every line so far reached it.
+bool logWritten();
+//! Why the log could not be written; empty while it can.
+QString logError();
 
-//! ".", ".." and Qt's translations directory, in the order they are searched.
+//! ".", "..", the tool's own folder and Qt's translations directory, in search order.
 QStringList translationDirectories();
 bool loadTranslation(QTranslator *translator, const QStringList &directories, const QString &name);
 
-//! Runs the updaters of profile.db, data.db, qc.db and syslog.db, one at a time; stops at the
-//! first that fails and returns false.
+//! Why \a path may not serve as the log file (a database, a translation, not text); empty when
+//! it may.
+QString unfitLogReason(const QString &path);
+
+//! The checks before anything is touched: the folder holds profile.db and data.db as SQLite
+//! databases, every database there can be read and written, and there is room for the backups
+//! and the rollback journal. Empty when they pass, else the console line.
+QString preflight();
+
+//! Prints one line per database on \a console, changing nothing; returns 0 when every database
+//! is current, 3 when an upgrade is pending, 1 on a problem.
+int printStatus(FILE *console);
+
+//! The versions the updaters bring the databases to, for --version.
+QString schemaVersions();
+
+//! Runs the updaters of profile.db, data.db, qc.db and syslog.db, one at a time, each in one
+//! transaction; stops at the first that fails and returns false.
 bool runUpdaters();
 
 #endif // UPGRADEDRIVER_H
