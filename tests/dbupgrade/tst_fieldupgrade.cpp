@@ -258,7 +258,7 @@ void TestFieldUpgrade::backupCannotBeWritten()
     QCOMPARE(m_site->entries(), entries);
     for (const char *name : {"profile.db", "data.db", "syslog.db"})
         QCOMPARE(shellOutput(m_site->filePath(name), ".dump"), dumpBefore(name));
-    const QStringList log = readLines(m_site->filePath("upgrade.log"));
+    const QStringList log = logMessages(m_site->filePath("upgrade.log"));
     QCOMPARE(log.size(), 1);
     QVERIFY2(
         log.first().startsWith("Warning: Can't back up profile.db to profile.db.v0.bak: " + reason),
@@ -308,7 +308,7 @@ void TestFieldUpgrade::checksAfterChange()
         expected.append(QStringLiteral("Warning: profile.db: foreign key check: %1 more findings")
                             .arg(dangling - logged));
     const QStringList checkLines
-        = readLines(m_site->filePath("upgrade.log"))
+        = logMessages(m_site->filePath("upgrade.log"))
               .filter(QRegularExpression("^Warning: [a-z]+\\.db: (foreign key|integrity) check: "));
     QCOMPARE(checkLines, expected);
 }
@@ -356,7 +356,7 @@ void TestFieldUpgrade::databaseHeldByAnotherProcess()
     QVERIFY(holder.waitForFinished(10000));
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     const QStringList lines = outputLines(tool.readAllStandardOutput());
-    const QStringList log = readLines(m_site->filePath("upgrade.log"));
+    const QStringList log = logMessages(m_site->filePath("upgrade.log"));
 
     if (released) {
         QCOMPARE(tool.exitCode(), 0);
