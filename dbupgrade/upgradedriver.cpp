@@ -232,6 +232,11 @@ bool reallyChanged(sqlite3 *db, const QString &fileName)
     return changed;
 }
 
+QString seconds(qint64 ms)
+{
+    return QString::number(ms / 1000.0, 'f', 1);
+}
+
 // Creates, runs and destroys one updater and prints its line on the console.
 bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *console)
 {
@@ -253,6 +258,7 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
     QString backupText = QStringLiteral("unchanged");
     BackupResult backup;
     backup.ok = true;
+    qint64 backupMs = 0;
     if (!db.isOpen()) {
         versions = QStringLiteral("not opened");
     } else if (updater->isLocked()) {
@@ -260,7 +266,10 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
         versions = QStringLiteral("version unreadable (locked)");
     } else {
         if (changes) {
+            QElapsedTimer copying;
+            copying.start();
             backup = backupDatabase(fileName, found);
+            backupMs = copying.elapsed();
             if (!backup.ok)
                 qWarning("Can't back up %s to %s: %s; the database is left unchanged",
                          qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
@@ -290,7 +299,10 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
             bool writes = changes;
             if (ok && versioned && !changes && handle && reallyChanged(handle, fileName)) {
                 writes = true;
+                QElapsedTimer copying;
+                copying.start();
                 backup = backupDatabase(fileName, found);
+                backupMs = copying.elapsed();
                 if (!backup.ok) {
                     qWarning("Can't back up %s to %s: %s; the database is left unchanged",
                              qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
@@ -298,11 +310,15 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                     ok = false;
                 }
             }
+            qint64 checkMs = 0;
             if (ok && writes && !backup.fileName.isEmpty()) {
                 // The data predates the tool: what the checks find is reported, not fatal. After
                 // a failure the failed statement is what the log must show, not the checks.
+                QElapsedTimer checks;
+                checks.start();
                 logFindings(fileName, "integrity check", integrityFindings(db));
                 logFindings(fileName, "foreign key check", foreignKeyFindings(db));
+                checkMs = checks.elapsed();
             }
             // Nothing to keep, or a failure: the database stays exactly as it was found.
             if (ok && writes)
@@ -314,6 +330,10 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                 backupText = !backup.fileName.isEmpty() ? QStringLiteral("backup ")
                         + backup.fileName
                                                         : QStringLiteral("no backup (empty)");
+            }
+            if (writes && backup.ok) {
+                logInfo(QStringLiteral("%1: backup %2 s, checks %3 s")
+                            .arg(fileName, seconds(backupMs), seconds(checkMs)));
             }
             if (ok && !updater->droppedColumns().isEmpty() && !backup.fileName.isEmpty())
                 notes.append(QStringLiteral("columns dropped, kept in ") + backup.fileName);
@@ -334,7 +354,7 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
             + (logWritten() ? logPath : QStringLiteral("standard error"));
     QStringList items = {versions, backupText};
     items += notes;
-    items += {QString::number(timer.elapsed() / 1000.0, 'f', 1) + QStringLiteral(" s"), status};
+    items += {seconds(timer.elapsed()) + QStringLiteral(" s"), status};
     const QString line = fileName + QStringLiteral(": ") + items.join(QStringLiteral(", "));
     printLine(console, line);
     logInfo(line);
