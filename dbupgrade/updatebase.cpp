@@ -191,7 +191,11 @@ bool UpdateBase::finish(bool keep)
             return true;
         logSqlError(query, __FILE__, __LINE__);
     }
-    // A failed commit leaves the transaction open; the rollback ends it.
+    // A busy commit leaves the transaction open and the rollback ends it; after an I/O error
+    // or a full disk SQLite has rolled it back already.
+    sqlite3 *handle = sqliteHandle(QSqlDatabase::database());
+    if (handle && sqlite3_get_autocommit(handle))
+        return false;
     if (!query.exec(QStringLiteral("rollback")))
         logSqlError(query, __FILE__, __LINE__);
     return false;
