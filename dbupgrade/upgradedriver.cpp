@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDriver>
 #include <QStorageInfo>
@@ -583,6 +584,95 @@ int printStatus(FILE *console)
                       + describe(entry, state, &exitCode));
     }
     return exitCode;
+}
+
+int restoreBackup(const QString &backupName, FILE *console)
+{
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("^([a-z]+\\.db)\\.v(-?\\d+)(-\\d+)?\\.bak$"))
+              .match(backupName);
+    const QString fileName = match.captured(1);
+    const bool known = std::any_of(std::begin(updaters), std::end(updaters),
+                                   [&fileName](const UpdaterEntry &entry) {
+                                       return fileName == QLatin1String(entry.fileName);
+                                   });
+    if (!match.hasMatch() || !known) {
+        printLine(stderr, QStringLiteral("dbupgrade: %1 is not the name of a backup of a database "
+                                         "in this folder, such as data.db.v0.bak")
+                              .arg(backupName));
+        return 2;
+    }
+    const auto fail = [console, &fileName](const QString &why) {
+        printLine(console, QStringLiteral("%1: not restored: %2").arg(fileName, why));
+        return 1;
+    };
+    if (!hasDatabaseHeader(backupName))
+        return fail(backupName + QStringLiteral(" is missing or not a database"));
+    {
+        const QString connection = QStringLiteral("dbupgrade-restore-check");
+        QStringList findings;
+        {
+            QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            copy.setDatabaseName(backupName);
+            copy.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            findings = copy.open() ? integrityFindings(copy) : QStringList(copy.lastError().text());
+        }
+        QSqlDatabase::removeDatabase(connection);
+        if (!findings.isEmpty())
+            return fail(backupName + QStringLiteral(" fails its integrity check: ")
+                        + findings.join(QLatin1String("; ")));
+    }
+
+    // Opening the database through SQLite rolls back a journal left by an interrupted writer
+    // before anything is copied, so no journal can be applied to the restored copy.
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+        != SQLITE_OK) {
+        const QString error = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return fail(error);
+    }
+    sqlite3_busy_timeout(db, 30000);
+    QString kept;
+    if (sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const QString error = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return fail(error);
+    }
+    const FileState state = readState(fileName, true, 30000);
+    const BackupResult current = backupDatabase(fileName, std::max(state.version, 0));
+    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    if (!current.ok) {
+        sqlite3_close(db);
+        return fail(QStringLiteral("the current state could not be kept first: ") + current.error);
+    }
+
+    sqlite3 *source = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(backupName).constData(), &source,
+                             SQLITE_OPEN_READONLY, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_backup *restore = sqlite3_backup_init(db, "main", source, "main");
+        rc = restore ? sqlite3_backup_step(restore, -1) : sqlite3_errcode(db);
+        if (restore)
+            sqlite3_backup_finish(restore);
+        if (rc == SQLITE_DONE)
+            rc = sqlite3_errcode(db);
+    }
+    const QString error = QString::fromUtf8(sqlite3_errmsg(rc == SQLITE_OK ? source : db));
+    sqlite3_close(source);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK)
+        return fail(error + (current.fileName.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral("; its state before is in ") + current.fileName));
+    printLine(console, QStringLiteral("%1: restored from %2%3, ok")
+                           .arg(fileName, backupName,
+                                current.fileName.isEmpty()
+                                    ? QString()
+                                    : QStringLiteral(", the state before kept in ")
+                                        + current.fileName));
+    return 0;
 }
 
 QString schemaVersions()

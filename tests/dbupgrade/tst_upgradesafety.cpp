@@ -44,6 +44,8 @@ private slots:
     void status_data();
     void status();
     void twoRunsAtOnce();
+    void restore_data();
+    void restore();
 
 private:
     bool build(const QStringList &fixtures);
@@ -242,6 +244,49 @@ void TestUpgradeSafety::twoRunsAtOnce()
                                                  QRegularExpression::MultilineOption)),
                  1);
     }
+}
+
+void TestUpgradeSafety::restore_data()
+{
+    QTest::addColumn<QString>("killAt"); // empty: the upgrade finished
+
+    QTest::newRow("after a finished upgrade") << QString();
+    // The interrupted run leaves a hot journal beside data.db, which a plain file copy of the
+    // backup would have SQLite apply to the copy.
+    QTest::newRow("after a kill, journal beside the database") << "insert into results (";
+}
+
+void TestUpgradeSafety::restore()
+{
+    QFETCH(QString, killAt);
+    m_site.reset(new TemporarySite);
+    QVERIFY(m_site->isValid());
+    QVERIFY(build({"profile.db", "profile_v4.sql", "data.db", "data_v0.sql"}));
+    const QStringList original = databaseDump("data.db");
+
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUPGRADE_TEST_KILL", killAt);
+    tool.setProcessEnvironment(environment);
+    tool.start(toolPath(), {"upgrade.log"});
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitStatus(), killAt.isEmpty() ? QProcess::NormalExit : QProcess::CrashExit);
+    QCOMPARE(QFile::exists("data.db-journal"), !killAt.isEmpty());
+    const QString version = killAt.isEmpty() ? "4" : "0";
+    // Left alone after the kill: the journal must still be there when --restore runs. SQLite
+    // rolls it back at the next open, so the state kept is the original one.
+    const QStringList before = killAt.isEmpty() ? databaseDump("data.db") : original;
+
+    const ProgramRun run = runTool({"--restore", "data.db.v0.bak"});
+    QCOMPARE(run.exitCode, 0);
+    const QString kept = "data.db.v" + version + (killAt.isEmpty() ? ".bak" : "-2.bak");
+    QCOMPARE(QString::fromLocal8Bit(run.standardOutput),
+             "data.db: restored from data.db.v0.bak, the state before kept in " + kept + ", ok\n");
+    QCOMPARE(databaseDump("data.db"), original);
+    QCOMPARE(databaseDump(kept), before);
+    QVERIFY(!QFile::exists("data.db-journal"));
+
+    QCOMPARE(runTool({"--restore", "upgrade.log"}).exitCode, 2);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeSafety)
