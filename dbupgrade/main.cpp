@@ -91,8 +91,9 @@ int main(int argc, char *argv[])
         QStringLiteral("Upgrades the analyser's databases in the current folder."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption(
-        QStringLiteral("version"), QStringLiteral("Prints the tool's version and the schema "
-                                                  "versions it brings each database to."));
+        QStringLiteral("version"),
+        QStringLiteral("Prints the tool's version and the schema "
+                       "versions it brings each database to."));
     const QCommandLineOption statusOption(
         QStringLiteral("status"),
         QStringLiteral("Prints one line per database and changes nothing (exit 0, 3 or 1)."));
@@ -204,10 +205,11 @@ int main(int argc, char *argv[])
                      ok ? QStringLiteral("every database ok, exit 0")
                         : QStringLiteral("FAILED, exit 1")));
     if (!logName.isEmpty() && !logWritten()) {
-        printError(QStringLiteral("the log %1 could not be written (%2); its messages went to "
-                                  "standard error")
-                       .arg(logName, logError().isEmpty() ? QStringLiteral("cannot be opened")
-                                                          : logError()));
+        printError(
+            QStringLiteral("the log %1 could not be written (%2); its messages went to "
+                           "standard error")
+                .arg(logName,
+                     logError().isEmpty() ? QStringLiteral("cannot be opened") : logError()));
     }
     closeLog();
     return ok ? 0 : 1;

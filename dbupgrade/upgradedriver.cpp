@@ -17,9 +17,9 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSqlDriver>
-#include <QStorageInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QTranslator>
 #include <QVariant>
 
@@ -154,8 +154,7 @@ FileState readState(const QString &fileName, bool versioned, int busyMs)
         return state;
     }
     sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db, SQLITE_OPEN_READONLY,
-                        nullptr)
+    if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db, SQLITE_OPEN_READONLY, nullptr)
         == SQLITE_OK) {
         sqlite3_busy_timeout(db, busyMs);
         sqlite3_stmt *query = nullptr;
@@ -328,9 +327,9 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                 updater->finish(false);
             progress.end();
             if (writes && backup.ok) {
-                backupText = !backup.fileName.isEmpty() ? QStringLiteral("backup ")
-                        + backup.fileName
-                                                        : QStringLiteral("no backup (empty)");
+                backupText = !backup.fileName.isEmpty()
+                    ? QStringLiteral("backup ") + backup.fileName
+                    : QStringLiteral("no backup (empty)");
             }
             if (writes && backup.ok) {
                 logInfo(QStringLiteral("%1: backup %2 s, checks %3 s")
@@ -579,9 +578,7 @@ int printStatus(FILE *console)
     for (const UpdaterEntry &entry : updaters) {
         const QString name = QLatin1String(entry.fileName);
         const FileState state = readState(name, entry.currentVersion != notVersioned, 30000);
-        printLine(console,
-                  name + QStringLiteral(": ")
-                      + describe(entry, state, &exitCode));
+        printLine(console, name + QStringLiteral(": ") + describe(entry, state, &exitCode));
     }
     return exitCode;
 }
@@ -597,9 +594,10 @@ int restoreBackup(const QString &backupName, FILE *console)
                                        return fileName == QLatin1String(entry.fileName);
                                    });
     if (!match.hasMatch() || !known) {
-        printLine(stderr, QStringLiteral("dbupgrade: %1 is not the name of a backup of a database "
-                                         "in this folder, such as data.db.v0.bak")
-                              .arg(backupName));
+        printLine(stderr,
+                  QStringLiteral("dbupgrade: %1 is not the name of a backup of a database "
+                                 "in this folder, such as data.db.v0.bak")
+                      .arg(backupName));
         return 2;
     }
     const auto fail = [console, &fileName](const QString &why) {
@@ -663,15 +661,16 @@ int restoreBackup(const QString &backupName, FILE *console)
     sqlite3_close(source);
     sqlite3_close(db);
     if (rc != SQLITE_OK)
-        return fail(error + (current.fileName.isEmpty()
-                                 ? QString()
-                                 : QStringLiteral("; its state before is in ") + current.fileName));
-    printLine(console, QStringLiteral("%1: restored from %2%3, ok")
-                           .arg(fileName, backupName,
-                                current.fileName.isEmpty()
-                                    ? QString()
-                                    : QStringLiteral(", the state before kept in ")
-                                        + current.fileName));
+        return fail(error
+                    + (current.fileName.isEmpty()
+                           ? QString()
+                           : QStringLiteral("; its state before is in ") + current.fileName));
+    printLine(console,
+              QStringLiteral("%1: restored from %2%3, ok")
+                  .arg(fileName, backupName,
+                       current.fileName.isEmpty()
+                           ? QString()
+                           : QStringLiteral(", the state before kept in ") + current.fileName));
     return 0;
 }
 
@@ -679,9 +678,10 @@ QString schemaVersions()
 {
     QStringList versions;
     for (const UpdaterEntry &entry : updaters) {
-        versions.append(entry.currentVersion == notVersioned
-                            ? QStringLiteral("%1 not versioned").arg(entry.fileName)
-                            : QStringLiteral("%1 %2").arg(entry.fileName).arg(entry.currentVersion));
+        versions.append(
+            entry.currentVersion == notVersioned
+                ? QStringLiteral("%1 not versioned").arg(entry.fileName)
+                : QStringLiteral("%1 %2").arg(entry.fileName).arg(entry.currentVersion));
     }
     return versions.join(QStringLiteral(", "));
 }
