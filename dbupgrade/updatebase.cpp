@@ -52,16 +52,6 @@ int busyHandler(void *, int count)
     return 1;
 }
 
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    if (!db.isOpen() || !db.driver())
-        return nullptr;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
 // The test hook: DBUPGRADE_TEST_KILL holds a number (the statement, counted over the whole run,
 // at whose start the process dies), a named point, or a text that a statement contains.
 QString killAt()
@@ -351,6 +341,16 @@ void UpdateBase::logSqlError(QSqlQuery query, const char *file, int line)
                     .lastError()
                     .text();
     logError(file, line, error, query.lastQuery());
+}
+
+sqlite3 *UpdateBase::sqliteHandle(const QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
 const char *UpdateBase::sourceName(const char *file)

@@ -4,6 +4,8 @@
 
 #include "backup.h"
 #include "progress.h"
+
+#include "updatebase.h"
 #include "updatedata.h"
 #include "updateprofile.h"
 #include "updatesyslog.h"
@@ -98,16 +100,6 @@ QString storedVersion(const QSqlDatabase &db)
     if (query.lastError().nativeErrorCode() == QLatin1String("1")) // SQLITE_ERROR
         return QStringLiteral("0");
     return QStringLiteral("?");
-}
-
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    if (!db.isOpen() || !db.driver())
-        return nullptr;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
 void waitNotice(const QString &fileName)
@@ -275,7 +267,7 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                          qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
                          qUtf8Printable(backup.error));
         }
-        sqlite3 *handle = sqliteHandle(db);
+        sqlite3 *handle = UpdateBase::sqliteHandle(db);
         if (backup.ok) {
             if (lowered)
                 qWarning("%s: version %d is newer than this tool's %d; only its version is "
