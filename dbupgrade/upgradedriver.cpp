@@ -322,8 +322,6 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                 backupText = !backup.fileName.isEmpty()
                     ? QStringLiteral("backup ") + backup.fileName
                     : QStringLiteral("no backup (empty)");
-            }
-            if (writes && backup.ok) {
                 logInfo(QStringLiteral("%1: backup %2 s, checks %3 s")
                             .arg(fileName, seconds(backupMs), seconds(checkMs)));
             }
