@@ -81,12 +81,30 @@ void PropertyItem::setData(const QVariant &value, int role)
     emitCellsChanged(0);
 }
 
+void PropertyItem::setName(const QString &name)
+{
+    if (name == m_name)
+        return;
+    m_name = name;
+    // Views and filtering proxies keep what the name cell showed; without the signal a
+    // recursive filter keeps stale mappings and fails on a later insertion.
+    emitCellsChanged(0, 0);
+}
+
+void PropertyItem::setFlags(Qt::ItemFlags flags)
+{
+    const Qt::ItemFlags changed = m_flags ^ flags;
+    if (!changed)
+        return;
+    m_flags = flags;
+    // The name cell never shows the editable flag.
+    const bool nameCellChanged = (changed & ~Qt::ItemIsEditable) != 0;
+    emitCellsChanged(nameCellChanged ? 0 : 1, 1);
+}
+
 void PropertyItem::changeFlags(Qt::ItemFlags flags, bool on)
 {
-    if (on)
-        m_flags |= flags;
-    else
-        m_flags &= ~flags;
+    setFlags(on ? m_flags | flags : m_flags & ~flags);
 }
 
 void PropertyItem::append(PropertyItem *child)
@@ -186,12 +204,12 @@ bool PropertyItem::canAdopt(const PropertyItem *child) const
     return true;
 }
 
-void PropertyItem::emitCellsChanged(int firstColumn)
+void PropertyItem::emitCellsChanged(int firstColumn, int lastColumn)
 {
     if (!m_model)
         return;
     const QModelIndex first = m_model->indexFromItem(this, firstColumn);
-    const QModelIndex last = valueIndex();
+    const QModelIndex last = m_model->indexFromItem(this, lastColumn);
     if (first.isValid() && last.isValid())
         emit m_model->dataChanged(first, last);
 }
