@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "analysisresult.h"
 
+#include "numberformat_p.h"
 #include "profile.h"
 #include "sqlwarning_p.h"
 
@@ -520,7 +521,9 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
         precision = 6;
     }
     if (d->error == NoError) {
-        const QString number = QString::number(d->value, numberFormat, precision);
+        const QString number
+            = QString::number(d->value, numberFormat,
+                              CorePrivate::boundedPrecision(d->value, numberFormat, precision));
         if (format != WithFlags)
             return number;
         const PrefixMarks prefix = prefixMarks(d->flags);

@@ -171,7 +171,8 @@ public:
     /*! \brief The value for a valid or not-clotted result, else an invalid variant. */
     QVariant toVariant() const;
     /*! \brief The display text: the number (with its marks for WithFlags) of a valid result,
-        else the configured text of its state. A negative \a precision means 'g' with 6 digits. */
+        else the configured text of its state. A negative \a precision means 'g' with 6 digits;
+        one beyond what a double holds counts as that bound, as for round(). */
     QString toString(Format format = WithFlags, char numberFormat = 'g', int precision = -1) const;
     /*! \brief The marks put before a valid value: manual input, diluted, report limit. */
     QString prefix() const;

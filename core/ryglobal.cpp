@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "ryglobal.h"
 
+#include "numberformat_p.h"
 #include "profile.h"
 #include "sqlwarning_p.h"
 
@@ -173,7 +174,8 @@ double fraction(const QString &text, bool *ok)
 
 double round(double value, int precision, char format)
 {
-    return QString::number(value, format, precision).toDouble();
+    return QString::number(value, format, CorePrivate::boundedPrecision(value, format, precision))
+        .toDouble();
 }
 
 QStringList dilutionList()

@@ -107,7 +107,9 @@ CORE_EXPORT double fraction(const QString &text, bool *ok = nullptr);
 
 /*!
     \brief \a value rounded as QString::number(value, format, precision) writes it: 'f' keeps
-    \a precision decimals, 'g' \a precision significant digits.
+    \a precision decimals, 'g' \a precision significant digits. A precision beyond what a
+    double holds (17 significant digits; for 'f' the decimals that 17 significant digits of
+    \a value need, 17 at least) counts as that bound.
 
     No default arguments: round(x) must stay the C library's.
 */

@@ -1,5 +1,6 @@
 // Tests of the global helpers: numbers, volumes, scripts, sample numbers, CRC-16, sleep.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+#include "analysisresult.h"
 #include "modalboxcatcher.h"
 #include "overloadcalls.h"
 #include "profile.h"
@@ -78,6 +79,8 @@ private slots:
     void fractionWithoutOk();
     void round_data();
     void round();
+    void precisionIsBounded_data();
+    void precisionIsBounded();
     void overloadsOfTheCLibrary();
     void dilutionList();
     void humanReadableVolume_data();
@@ -200,6 +203,34 @@ void tst_GlobalHelpers::round()
     QFETCH(char, format);
     QFETCH(double, expected);
     QCOMPARE(::round(value, precision, format), expected);
+}
+
+// round() and a result's text share the bound; beyond it Qt aborts or builds huge texts.
+void tst_GlobalHelpers::precisionIsBounded_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("precision");
+    QTest::addColumn<char>("format");
+    QTest::addColumn<QString>("text");
+
+    const int huge = std::numeric_limits<int>::max();
+    QTest::newRow("f, int maximum") << 1.5 << huge << 'f' << "1.50000000000000000";
+    QTest::newRow("f, 10^8") << 1.5 << 100000000 << 'f' << "1.50000000000000000";
+    QTest::newRow("f, small value: 17 significant digits")
+        << 1.25e-5 << huge << 'f' << "0.000012500000000000001";
+    QTest::newRow("g, int maximum") << 0.1 << huge << 'g' << "0.10000000000000001";
+    QTest::newRow("e, int maximum") << -2.5 << huge << 'e' << "-2.50000000000000000e+00";
+    QTest::newRow("within the bound") << 3.14159 << 17 << 'f' << "3.14158999999999988";
+}
+
+void tst_GlobalHelpers::precisionIsBounded()
+{
+    QFETCH(double, value);
+    QFETCH(int, precision);
+    QFETCH(char, format);
+    QFETCH(QString, text);
+    QCOMPARE(::round(value, precision, format), value);
+    QCOMPARE(AnalysisResult(value).toString(AnalysisResult::NumberOnly, format, precision), text);
 }
 
 void tst_GlobalHelpers::overloadsOfTheCLibrary()
