@@ -6,6 +6,7 @@
 #include "profile.h"
 #include "sqlwarning_p.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDate>
 #include <QDebug>
@@ -16,8 +17,10 @@
 #include <QSqlRecord>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 
 #include <array>
+#include <atomic>
 #include <iterator>
 #include <limits>
 
@@ -205,10 +208,60 @@ QString humanReadableVolume(int kind, int volume, bool plainForm)
     return QStringLiteral("%1 L").arg(volume * 0.000001, 0, 'f', 1);
 }
 
+namespace {
+
+std::atomic<int> scriptTimeLimitMs {10000};
+
+/*!
+    Evaluates \a program on \a engine, stopped after the time limit: the engine processes the
+    thread's events while it runs, and a timer among them aborts the evaluation. False when it
+    was stopped; the log names the script's first line and the limit.
+*/
+bool evaluateWithinLimit(QScriptEngine &engine, const QString &program, const QString &fileName,
+                         const char *caller, QScriptValue *result)
+{
+    const int limit = scriptTimeLimitMs.load(std::memory_order_relaxed);
+    // Without an event dispatcher (no application object) no timer can fire.
+    const bool bounded = limit > 0 && QAbstractEventDispatcher::instance() != nullptr;
+    bool stopped = false;
+    QTimer timer;
+    if (bounded) {
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [&engine, &stopped] {
+            stopped = true;
+            engine.abortEvaluation();
+        });
+        engine.setProcessEventsInterval(qBound(1, limit / 10, 100));
+        timer.start(limit);
+    }
+    *result = engine.evaluate(program, fileName, 1);
+    if (!stopped)
+        return true;
+    const QString firstLine = program.section(QLatin1Char('\n'), 0, 0).left(120);
+    qWarning("%s: script stopped at the time limit of %d ms: %s", caller, limit,
+             qUtf8Printable(firstLine));
+    return false;
+}
+
+} // namespace
+
+void setScriptTimeLimit(int ms)
+{
+    scriptTimeLimitMs.store(ms, std::memory_order_relaxed);
+}
+
+int scriptTimeLimit()
+{
+    return scriptTimeLimitMs.load(std::memory_order_relaxed);
+}
+
 QVariant eval(const QString &program)
 {
     QScriptEngine engine;
-    return engine.evaluate(program, QString(), 1).toVariant();
+    QScriptValue result;
+    if (!evaluateWithinLimit(engine, program, QString(), "eval", &result))
+        return QVariant();
+    return result.toVariant();
 }
 
 QVariant load_script(const QString &fileName)
@@ -223,7 +276,10 @@ QVariant load_script(const QString &fileName)
     }
 
     QScriptEngine engine;
-    const QVariant result = engine.evaluate(program, fileName, 1).toVariant();
+    QScriptValue value;
+    if (!evaluateWithinLimit(engine, program, fileName, "load_script", &value))
+        return QVariant();
+    const QVariant result = value.toVariant();
     if (engine.hasUncaughtException()) {
         critical(engine.uncaughtException().toString() + QLatin1Char('\n')
                      + engine.uncaughtExceptionBacktrace().join(QLatin1Char('\n')),

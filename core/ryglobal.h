@@ -125,12 +125,20 @@ CORE_EXPORT QString humanReadableVolume(int volume);
     ("<0.1 L" below 100 000 uL); otherwise humanReadableVolume(volume). */
 CORE_EXPORT QString humanReadableVolume(int kind, int volume, bool plainForm);
 
-/*! \brief The value of the script \a program; a script that throws gives its error value. */
+/*! \brief The value of the script \a program; a script that throws gives its error value.
+    A script still running at scriptTimeLimit() is stopped: an invalid variant and a warning. */
 CORE_EXPORT QVariant eval(const QString &program);
 
 /*! \brief The value of the UTF-8 script file \a fileName. An uncaught exception is shown in a
-    critical box and gives an invalid variant; so does a file that cannot be read. */
+    critical box and gives an invalid variant; so does a file that cannot be read. A script
+    still running at scriptTimeLimit() is stopped as for eval(). */
 CORE_EXPORT QVariant load_script(const QString &fileName);
+
+/*! \brief Milliseconds after which eval() and load_script() stop a script (10 000 unless
+    set; 0 or less: no limit). While a script runs longer than a tenth of it, the calling
+    thread's events are processed, as the limit needs them. */
+CORE_EXPORT void setScriptTimeLimit(int ms);
+CORE_EXPORT int scriptTimeLimit();
 
 /*! \brief The sample-number prefix of \a type from the settings ("S" and "QC" by default);
     empty for ordinary samples. */

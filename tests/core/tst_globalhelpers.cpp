@@ -94,6 +94,8 @@ private slots:
     void loadScriptOfUtf8File();
     void loadScriptOfMissingFile();
     void loadScriptThatThrows();
+    void endlessScriptIsStopped_data();
+    void endlessScriptIsStopped();
 
     void samplePrefix_data();
     void samplePrefix();
@@ -396,6 +398,44 @@ void tst_GlobalHelpers::loadScriptThatThrows()
     QCOMPARE(box.title, QStringLiteral("Analyser"));
     QCOMPARE(box.text,
              QString::fromUtf8("Error: 坏的 value\ncheck() at %1:3\n<global>() at %1:5").arg(path));
+}
+
+void tst_GlobalHelpers::endlessScriptIsStopped_data()
+{
+    QTest::addColumn<bool>("fromFile");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("firstLine");
+
+    QTest::newRow("eval") << false << "while(true){}"
+                          << "while(true){}";
+    QTest::newRow("eval, loop below the first line") << false << "var n = 0;\nfor (;;) { ++n; }"
+                                                     << "var n = 0;";
+    QTest::newRow("load_script") << true << "// 无尽\nwhile (1) {}"
+                                 << "// 无尽";
+}
+
+void tst_GlobalHelpers::endlessScriptIsStopped()
+{
+    QFETCH(bool, fromFile);
+    QFETCH(QString, program);
+    QFETCH(QString, firstLine);
+    const int previousLimit = ::scriptTimeLimit();
+    ::setScriptTimeLimit(200);
+
+    capturedWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
+    ModalBoxCatcher catcher;
+    const QVariant value
+        = fromFile ? ::load_script(writeScript("endless.js", program.toUtf8())) : ::eval(program);
+    qInstallMessageHandler(previous);
+    ::setScriptTimeLimit(previousLimit);
+
+    QVERIFY(!value.isValid());
+    QCOMPARE(catcher.boxes().size(), 0);
+    QCOMPARE(capturedWarnings.size(), 1);
+    QVERIFY2(capturedWarnings.first().contains("200 ms")
+                 && capturedWarnings.first().endsWith(": " + firstLine),
+             qPrintable(capturedWarnings.first()));
 }
 
 void tst_GlobalHelpers::samplePrefix_data()
