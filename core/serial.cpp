@@ -79,6 +79,13 @@ bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits sto
         qWarning("Serial::setSettings: File is not open");
         return false;
     }
+    // The line record holds a byte for each; a wider value would be cut to another setting.
+    const auto fitsByte = [](int value) { return value >= 0 && value <= 0xFF; };
+    if (baudRate <= 0 || !fitsByte(dataBits) || !fitsByte(parity) || !fitsByte(stopBits)) {
+        setErrorString(
+            QString::fromStdString(serialport::errorText(serialport::invalidArgumentError())));
+        return false;
+    }
     serialport::LineState state;
     if (!serialport::getLineState(d->port, &state)) {
         setSystemError();
@@ -102,12 +109,14 @@ bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits sto
 
 bool Serial::setTimeouts(int readInterval, int readTotal, int writeTotal)
 {
+    // A negative time-out means none; as unsigned it would read as about 49 days, or as the
+    // "return at once" marker.
     serialport::Timeouts timeouts;
-    timeouts.readInterval = quint32(readInterval);
+    timeouts.readInterval = quint32(qMax(0, readInterval));
     timeouts.readTotalMultiplier = 1;
-    timeouts.readTotalConstant = quint32(readTotal);
+    timeouts.readTotalConstant = quint32(qMax(0, readTotal));
     timeouts.writeTotalMultiplier = 1;
-    timeouts.writeTotalConstant = quint32(writeTotal);
+    timeouts.writeTotalConstant = quint32(qMax(0, writeTotal));
     if (!serialport::setTimeouts(d->port, timeouts)) {
         setSystemError();
         return false;
