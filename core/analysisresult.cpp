@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "analysisresult.h"
 
+#include "logging_p.h"
 #include "numberformat_p.h"
 #include "profile.h"
 #include "sqlwarning_p.h"
@@ -70,7 +71,7 @@ QByteArray toBlob(const ClotCurve &curve)
     const QVector<ClotCurve::Segment> segments = curve.segments();
     const qint64 size = blobSize(segments);
     if (size > MaxBlobBytes) {
-        qWarning("ClotCurve::toBuffer: a curve of %lld bytes cannot be stored", size);
+        qCWarning(lcResult, "ClotCurve::toBuffer: a curve of %lld bytes cannot be stored", size);
         return QByteArray();
     }
 
@@ -282,13 +283,13 @@ void ClotCurve::save(int patientId, const QString &item, int version) const
     // On a failed prepare the insert is still tried, so its own failure is logged as well.
     if (!query.prepare(QStringLiteral("insert into curve (patientId, item, version, curve) "
                                       "values(:patientId, :item, :version, :curve)")))
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcResult, query);
     query.bindValue(QStringLiteral(":patientId"), patientId);
     query.bindValue(QStringLiteral(":item"), item);
     query.bindValue(QStringLiteral(":version"), version);
     query.bindValue(QStringLiteral(":curve"), blob);
     if (!query.exec())
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcResult, query);
 }
 
 namespace {

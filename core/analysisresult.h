@@ -4,7 +4,7 @@
 #define ANALYSISRESULT_H
 
 #include "core_global.h"
-#include "ryglobal.h"
+#include "ryenums.h"
 
 #include <QByteArray>
 #include <QMetaType>

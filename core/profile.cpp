@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "profile.h"
 
-#include "ryglobal.h"
+#include "messagebox.h"
 #include "sqlwarning_p.h"
 
 #include <QHash>
@@ -177,25 +177,25 @@ void Profile::saveValue(const QString &key, const QVariant &value)
     // A failed write keeps the value in memory; the warning says why the file did not follow.
     QSqlQuery query(database());
     if (!query.prepare(QStringLiteral("insert or replace into profile (name, value) values(?,?)"))) {
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcProfile, query);
         return;
     }
     query.addBindValue(key);
     query.addBindValue(value);
     if (!query.exec())
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcProfile, query);
 }
 
 void Profile::removeKey(const QString &key)
 {
     QSqlQuery query(database());
     if (!query.prepare(QStringLiteral("delete from profile where name = ?"))) {
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcProfile, query);
         return;
     }
     query.addBindValue(key);
     if (!query.exec())
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcProfile, query);
 }
 
 // The named settings: the first read fills the cache, which only the setter changes afterwards.

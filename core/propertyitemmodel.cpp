@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "propertyitemmodel.h"
 
+#include "logging_p.h"
+
 #include <utility>
 
 PropertyItem::PropertyItem() = default;
@@ -187,17 +189,19 @@ void PropertyItem::setParentAndModel(PropertyItem *parent, PropertyItemModel *mo
 bool PropertyItem::canAdopt(const PropertyItem *child) const
 {
     if (!child) {
-        qWarning("PropertyItem::insert: null child");
+        qCWarning(lcPropertyModel, "PropertyItem::insert: null child");
         return false;
     }
     if (child->m_model && child->m_model->rootItem() == child) {
-        qWarning("PropertyItem::insert: the root item of a model cannot become a child");
+        qCWarning(lcPropertyModel,
+                  "PropertyItem::insert: the root item of a model cannot become a child");
         return false;
     }
     for (const PropertyItem *item = this; item; item = item->m_parent) {
         if (item == child) {
-            qWarning("PropertyItem::insert: an item cannot become a child of itself or of its "
-                     "descendants");
+            qCWarning(lcPropertyModel,
+                      "PropertyItem::insert: an item cannot become a child of itself or of its "
+                      "descendants");
             return false;
         }
     }

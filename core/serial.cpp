@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "serial.h"
 
+#include "logging_p.h"
 #include "serialport.h"
 
 #include <limits>
@@ -52,7 +53,8 @@ bool Serial::open()
 bool Serial::open(OpenMode mode)
 {
     if (isOpen()) {
-        qWarning("Serial::open: Serial (%s) is already open", d->fileName.toUtf8().constData());
+        qCWarning(lcSerial, "Serial::open: Serial (%s) is already open",
+                  d->fileName.toUtf8().constData());
         return false;
     }
     unsigned access = 0;
@@ -76,7 +78,7 @@ void Serial::close()
 bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits stopBits)
 {
     if (!isOpen()) {
-        qWarning("Serial::setSettings: File is not open");
+        qCWarning(lcSerial, "Serial::setSettings: File is not open");
         return false;
     }
     // The line record holds a byte for each; a wider value would be cut to another setting.
