@@ -5,10 +5,21 @@
 #include "ryglobal.h"
 #include "sqlwarning_p.h"
 
+#include <QCoreApplication>
 #include <QHash>
-#include <QReadWriteLock>
+#include <QSqlDriver>
 #include <QSqlQuery>
+#include <QThread>
 
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -18,6 +29,7 @@ const char QcConnection[] = "qc.db";
 const char SyslogConnection[] = "syslog.db";
 
 // Another process (the upgrade tool, a second instance) may hold a lock for a while.
+const int BusyTimeout = 30000;
 const char ConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=30000";
 
 QSqlDatabase addConnection(const QString &name, const QString &fileName)
@@ -28,21 +40,544 @@ QSqlDatabase addConnection(const QString &name, const QString &fileName)
     return db;
 }
 
+const char TableCountStatement[] = "select count(*) from sqlite_master where type = 'table'";
+const char RowCountStatement[] = "select count(*) from profile";
 const char LoadStatement[] = "select name, value from profile";
+
+bool isAscii(const char *text, int size)
+{
+    int i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        memcpy(&word, text + i, sizeof word);
+        if (word & Q_UINT64_C(0x8080808080808080))
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (static_cast<signed char>(text[i]) < 0)
+            return false;
+    }
+    return true;
+}
+
+/*
+    Table `profile` in memory: key -> value, with placeholders (invalid values) for keys looked
+    up in vain. The keys loaded at start-up share one buffer and all entries one array, so a load
+    of 10 000 rows costs one allocation per text value instead of three per row (key, value and
+    hash node), and freeing the store is as cheap. Keys added later own their text. A removed
+    key keeps its entry, dead, for the next time it is set.
+*/
+class SettingsTable
+{
+public:
+    const QVariant *find(QStringView key) const
+    {
+        const int i = entryOf(key, qHash(key, m_seed));
+        return i >= 0 && m_entries[i].live ? &m_entries[i].value : nullptr;
+    }
+
+    // The entry of key, created or revived as a placeholder when it is not there.
+    QVariant &insert(const QString &key)
+    {
+        const uint hash = qHash(key, m_seed);
+        int i = entryOf(key, hash);
+        if (i < 0) {
+            Entry entry;
+            entry.owned = key;
+            entry.hash = hash;
+            i = add(std::move(entry));
+        } else if (!m_entries[i].live) {
+            m_entries[i].live = true;
+        }
+        return m_entries[i].value;
+    }
+
+    void remove(QStringView key)
+    {
+        const int i = entryOf(key, qHash(key, m_seed));
+        if (i >= 0) {
+            m_entries[i].live = false;
+            m_entries[i].value = QVariant();
+        }
+    }
+
+    QStringList keys() const
+    {
+        QStringList list;
+        list.reserve(m_entries.size());
+        for (const Entry &entry : m_entries) {
+            if (entry.live)
+                list.append(keyOf(entry).toString());
+        }
+        return list;
+    }
+
+    void reserve(int rows)
+    {
+        m_entries.reserve(m_entries.size() + rows);
+        m_loadedKeys.reserve(m_loadedKeys.size() + rows * 24);
+        rehash(int(m_entries.size()) + rows);
+    }
+
+    // Start-up: the key's text goes to the shared buffer; a repeated key keeps the last value.
+    template<typename AppendKey>
+    void load(AppendKey appendKey, QVariant &&value)
+    {
+        const int offset = m_loadedKeys.size();
+        appendKey(m_loadedKeys);
+        const QStringView key = QStringView(m_loadedKeys).mid(offset);
+        const uint hash = qHash(key, m_seed);
+        const int i = entryOf(key, hash);
+        if (i >= 0) {
+            m_loadedKeys.truncate(offset);
+            m_entries[i].live = true;
+            m_entries[i].value = std::move(value);
+            return;
+        }
+        Entry entry;
+        entry.offset = offset;
+        entry.size = m_loadedKeys.size() - offset;
+        entry.loaded = true;
+        entry.hash = hash;
+        entry.value = std::move(value);
+        add(std::move(entry));
+    }
+
+private:
+    struct Entry
+    {
+        QVariant value;
+        QString owned;
+        int offset = 0;
+        int size = 0;
+        uint hash = 0;
+        bool loaded = false;
+        bool live = true;
+    };
+
+    QStringView keyOf(const Entry &entry) const
+    {
+        return entry.loaded ? QStringView(m_loadedKeys).mid(entry.offset, entry.size)
+                            : QStringView(entry.owned);
+    }
+
+    int entryOf(QStringView key, uint hash) const
+    {
+        if (m_slots.empty())
+            return -1;
+        const size_t mask = m_slots.size() - 1;
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const int i = m_slots[slot];
+            if (i < 0)
+                return -1;
+            const Entry &entry = m_entries[i];
+            if (entry.hash == hash && keyOf(entry) == key)
+                return i;
+        }
+    }
+
+    int add(Entry &&entry)
+    {
+        if ((m_entries.size() + 1) * 4 > m_slots.size() * 3)
+            rehash(int(m_entries.size()) + 1);
+        const int i = int(m_entries.size());
+        place(entry.hash, i);
+        m_entries.push_back(std::move(entry));
+        return i;
+    }
+
+    void place(uint hash, int i)
+    {
+        const size_t mask = m_slots.size() - 1;
+        size_t slot = hash & mask;
+        while (m_slots[slot] >= 0)
+            slot = (slot + 1) & mask;
+        m_slots[slot] = i;
+    }
+
+    // At most three quarters full, so probes stay short.
+    void rehash(int entries)
+    {
+        size_t size = 16;
+        while (size * 3 < size_t(entries) * 4)
+            size *= 2;
+        if (size <= m_slots.size())
+            return;
+        m_slots.assign(size, -1);
+        for (int i = 0; i < int(m_entries.size()); ++i)
+            place(m_entries[i].hash, i);
+    }
+
+    uint m_seed = uint(qGlobalQHashSeed());
+    QString m_loadedKeys;
+    std::vector<Entry> m_entries;
+    std::vector<int> m_slots;
+};
+
+/*
+    Reads table `profile` with SQLite itself. Going through QSqlQuery costs three times what
+    QSettings needs for an INI file of the same keys: the driver converts every text to UTF-16
+    inside SQLite and caches each row in a vector of variants. Values come out exactly as the
+    driver gives them; only the work in between is saved.
+*/
+class ProfileReader
+{
+public:
+    explicit ProfileReader(const QString &fileName)
+    {
+        // The flags and the time-out of the registered connection, so both see the same file;
+        // no mutex, as this handle never leaves the constructing thread.
+        m_code = sqlite3_open_v2(fileName.toUtf8().constData(), &m_db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                     | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        if (m_code == SQLITE_OK)
+            m_code = sqlite3_busy_timeout(m_db, BusyTimeout);
+        keepError();
+    }
+    ~ProfileReader() { sqlite3_close(m_db); }
+
+    bool isOpen() const { return m_code == SQLITE_OK; }
+    bool isBusy() const { return (m_code & 0xff) == SQLITE_BUSY || (m_code & 0xff) == SQLITE_LOCKED; }
+    // For the location-tagged warning, which takes what a query gives.
+    QSqlError lastError() const
+    {
+        return QSqlError(QString(), m_error, QSqlError::StatementError, QString::number(m_code));
+    }
+
+    // -1 when the schema cannot be read.
+    int tableCount()
+    {
+        int count = -1;
+        run(TableCountStatement, [&](sqlite3_stmt *statement) {
+            count = sqlite3_column_int(statement, 0);
+        });
+        return m_code == SQLITE_OK ? count : -1;
+    }
+
+    bool load(SettingsTable &values)
+    {
+        // Sized once: growing the table row by row costs more than counting the rows.
+        run(RowCountStatement, [&](sqlite3_stmt *statement) {
+            values.reserve(sqlite3_column_int(statement, 0));
+        });
+        return run(LoadStatement, [&](sqlite3_stmt *statement) {
+            values.load(
+                [statement](QString &keys) {
+                    // A name that is not text comes out as the driver's variant converts it.
+                    if (sqlite3_column_type(statement, 0) == SQLITE_TEXT)
+                        appendText(keys, statement, 0);
+                    else
+                        keys += column(statement, 0).toString();
+                },
+                column(statement, 1));
+        });
+    }
+
+private:
+    template<typename Row>
+    bool run(const char *sql, Row row)
+    {
+        if (!isOpen())
+            return false;
+        sqlite3_stmt *statement = nullptr;
+        m_code = sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr);
+        if (m_code == SQLITE_OK) {
+            while ((m_code = sqlite3_step(statement)) == SQLITE_ROW)
+                row(statement);
+            if (m_code == SQLITE_DONE)
+                m_code = SQLITE_OK;
+        }
+        keepError();
+        sqlite3_finalize(statement);
+        return m_code == SQLITE_OK;
+    }
+
+    void keepError()
+    {
+        if (m_code != SQLITE_OK)
+            m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db))
+                           : QString::fromUtf8(sqlite3_errstr(m_code));
+    }
+
+    // As the driver: UTF-16 from SQLite's own conversion, which treats invalid UTF-8 its way.
+    // Plain ASCII, the usual case, needs no conversion at all.
+    static void appendText(QString &to, sqlite3_stmt *statement, int i)
+    {
+        const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+        const int size = sqlite3_column_bytes(statement, i);
+        if (isAscii(utf8, size))
+            to.append(QLatin1String(utf8, size));
+        else
+            to.append(static_cast<const QChar *>(sqlite3_column_text16(statement, i)),
+                      sqlite3_column_bytes16(statement, i) / int(sizeof(QChar)));
+    }
+
+    static QString text(sqlite3_stmt *statement, int i)
+    {
+        const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+        const int size = sqlite3_column_bytes(statement, i);
+        if (isAscii(utf8, size))
+            return QString::fromLatin1(utf8, size);
+        return QString(static_cast<const QChar *>(sqlite3_column_text16(statement, i)),
+                       sqlite3_column_bytes16(statement, i) / int(sizeof(QChar)));
+    }
+
+    static QVariant column(sqlite3_stmt *statement, int i)
+    {
+        switch (sqlite3_column_type(statement, i)) {
+        case SQLITE_INTEGER:
+            return qlonglong(sqlite3_column_int64(statement, i));
+        case SQLITE_FLOAT:
+            return sqlite3_column_double(statement, i);
+        case SQLITE_BLOB:
+            return QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, i)),
+                              sqlite3_column_bytes(statement, i));
+        case SQLITE_NULL:
+            return QVariant(QVariant::String);
+        default:
+            return text(statement, i);
+        }
+    }
+
+    sqlite3 *m_db = nullptr;
+    int m_code = SQLITE_OK;
+    QString m_error;
+};
+
+// The shared cache of one named setting: filled by the first read, changed by the setter.
+// The generation tells each thread's copy whether it is still current (0: not filled yet).
+template<typename T>
+struct NamedCache
+{
+    T value {};
+    bool filled = false;
+    std::atomic<quint64> generation {0};
+};
+
+// One thread's copy of a named setting, so a reader never shares an object with a setter.
+template<typename T>
+struct NamedCopy
+{
+    T value {};
+    quint64 generation = 0;
+};
+
+struct ThreadCopies
+{
+#define PROFILE_DECLARE_COPY(Type, key) NamedCopy<Type> key;
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_COPY)
+#undef PROFILE_DECLARE_COPY
+};
+
+// Per thread, the copies for every store it has read from (in practice one). They live until
+// the thread ends, so a returned reference never dangles.
+struct ThreadStores
+{
+    quint64 lastStore = 0;
+    ThreadCopies *last = nullptr;
+    std::unordered_map<quint64, std::unique_ptr<ThreadCopies>> byStore;
+
+    ThreadCopies &copiesOf(quint64 store)
+    {
+        if (store != lastStore) {
+            std::unique_ptr<ThreadCopies> &copies = byStore[store];
+            if (!copies)
+                copies.reset(new ThreadCopies);
+            last = copies.get();
+            lastStore = store;
+        }
+        return *last;
+    }
+};
+
+thread_local ThreadStores threadStores;
+std::atomic<quint64> nextStoreId {1};
 
 } // namespace
 
 class ProfilePrivate
 {
 public:
+    explicit ProfilePrivate(Profile *profile)
+        : q(profile)
+    {
+    }
+
+    // With the lock held for writing: the value of key, leaving a placeholder when it has none.
+    QVariant lookupLocked(const QString &key, const QVariant &defaultValue)
+    {
+        if (const QVariant *stored = values.find(key))
+            return stored->isValid() ? *stored : defaultValue;
+        values.insert(key);
+        return defaultValue;
+    }
+
+    // With the lock held for writing: the change in memory and, saved, in the pending batch.
+    // True when the caller must ask the store's thread to write the batch.
+    bool storeLocked(const QString &key, const QVariant &value, bool save)
+    {
+        values.insert(key) = value;
+        return save && queueLocked(key, value);
+    }
+
+    bool queueLocked(const QString &key, const QVariant &value)
+    {
+        pending.insert(key, value);
+        if (writeScheduled)
+            return false;
+        writeScheduled = true;
+        return true;
+    }
+
+    void scheduleWrite();
+    void writePending();
+    void moveToMainThread();
+
+    template<typename T>
+    const T &named(NamedCache<T> &cache, NamedCopy<T> &copy, const char *key,
+                   const T &defaultValue)
+    {
+        const quint64 generation = cache.generation.load(std::memory_order_acquire);
+        if (generation != 0 && generation == copy.generation)
+            return copy.value;
+        std::unique_lock<std::shared_mutex> locker(lock);
+        if (!cache.filled) {
+            cache.value = lookupLocked(QLatin1String(key), QVariant::fromValue(defaultValue))
+                              .template value<T>();
+            cache.filled = true;
+            cache.generation.store(cache.generation.load() + 1, std::memory_order_release);
+        }
+        copy.value = cache.value;
+        copy.generation = cache.generation.load(std::memory_order_relaxed);
+        return copy.value;
+    }
+
+    template<typename T>
+    void setNamed(NamedCache<T> &cache, const char *key, const T &value, bool save)
+    {
+        const QString name = QLatin1String(key);
+        const QVariant variant = QVariant::fromValue(value);
+        bool post;
+        {
+            std::unique_lock<std::shared_mutex> locker(lock);
+            cache.value = value;
+            cache.filled = true;
+            cache.generation.store(cache.generation.load() + 1, std::memory_order_release);
+            post = storeLocked(name, variant, save);
+        }
+        if (post)
+            scheduleWrite();
+        if (save)
+            emit q->valueChanged(name, variant);
+    }
+
+    ThreadCopies &threadCopies() { return threadStores.copiesOf(id); }
+
+    Profile *q;
+    const quint64 id = nextStoreId++;
     QString fileName;
-    QHash<QString, QVariant> values;
-    mutable QReadWriteLock lock;
+    SettingsTable values;
+    // Saved changes not written yet, the latest per key; an invalid value deletes the row.
+    QHash<QString, QVariant> pending;
+    bool writeScheduled = false;
+    // Guards values, pending, writeScheduled and the named caches.
+    mutable std::shared_mutex lock;
+
+#define PROFILE_DECLARE_CACHE(Type, key) NamedCache<Type> key;
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_CACHE)
+#undef PROFILE_DECLARE_CACHE
 };
+
+void ProfilePrivate::scheduleWrite()
+{
+    // Without an application nothing would deliver the request; the owner then writes at once.
+    if (!QCoreApplication::instance() && QThread::currentThread() == q->thread()) {
+        writePending();
+        return;
+    }
+    QMetaObject::invokeMethod(q, [this] { writePending(); }, Qt::QueuedConnection);
+}
+
+void ProfilePrivate::writePending()
+{
+    QHash<QString, QVariant> batch;
+    {
+        std::unique_lock<std::shared_mutex> locker(lock);
+        batch.swap(pending);
+        writeScheduled = false;
+    }
+    if (batch.isEmpty())
+        return;
+
+    // One transaction, so a burst of changes costs one disk sync. It cannot begin while the
+    // application holds one open on this connection; the rows then join that one.
+    QSqlDatabase db = q->database();
+    const bool ownTransaction = db.transaction();
+    QSqlQuery insert(db);
+    QSqlQuery remove(db);
+    bool insertReady = false;
+    bool removeReady = false;
+    bool insertFailed = false;
+    bool removeFailed = false;
+    // A failed write keeps the value in memory; the warning says why the file did not follow.
+    for (auto it = batch.cbegin(); it != batch.cend(); ++it) {
+        const bool store = it->isValid();
+        QSqlQuery &query = store ? insert : remove;
+        bool &ready = store ? insertReady : removeReady;
+        bool &failed = store ? insertFailed : removeFailed;
+        if (failed)
+            continue;
+        if (!ready) {
+            ready = store ? query.prepare(QStringLiteral(
+                                "insert or replace into profile (name, value) values(?,?)"))
+                          : query.prepare(QStringLiteral("delete from profile where name = ?"));
+            if (!ready) {
+                CORE_SQL_WARNING(query);
+                failed = true;
+                continue;
+            }
+        }
+        query.bindValue(0, it.key());
+        if (store)
+            query.bindValue(1, *it);
+        if (!query.exec()) {
+            CORE_SQL_WARNING(query);
+            // A lock held past the time-out: every further statement would wait as long again.
+            const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
+            if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+                break;
+        }
+    }
+    insert.finish();
+    remove.finish();
+    if (ownTransaction && !db.commit()) {
+        CORE_SQL_WARNING(db);
+        db.rollback();
+    }
+}
+
+// The connections and the store's queued writes belong to one thread for the life of the
+// process. A worker that makes the first call hands them to the main thread before any other
+// caller sees the store, so they do not die with the worker.
+void ProfilePrivate::moveToMainThread()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || q->thread() == app->thread())
+        return;
+    for (const char *name : {ProfileConnection, DataConnection, QcConnection, SyslogConnection}) {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(name), false);
+        if (db.isValid())
+            db.driver()->moveToThread(app->thread());
+    }
+    q->moveToThread(app->thread());
+}
 
 Profile &Profile::instance()
 {
     static Profile profile;
+    static const bool owned = (profile.d->moveToMainThread(), true);
+    Q_UNUSED(owned)
     return profile;
 }
 
@@ -60,28 +595,43 @@ Profile::Profile(const QString &fileName, QObject *parent)
 
 Profile::~Profile()
 {
+    // Changes saved in the last turn of the event loop still reach the file.
+    if (QThread::currentThread() == thread())
+        d->writePending();
     delete d;
 }
 
 void Profile::init(const QString &fileName)
 {
-    d = new ProfilePrivate;
+    d = new ProfilePrivate(this);
     d->fileName = fileName;
 
     QSqlDatabase db = addConnection(QLatin1String(ProfileConnection), fileName);
     if (!db.open())
         warning(tr("无法加载配置文件 %1\n%2").arg(fileName, db.lastError().text()));
-    if (db.tables(QSql::Tables).isEmpty())
-        warning(tr("错误的配置文件 %1").arg(fileName));
 
-    if (db.isOpen()) {
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        if (query.exec(QLatin1String(LoadStatement))) {
-            while (query.next())
-                d->values.insert(query.value(0).toString(), query.value(1));
+    // Boxes only after the reader has let go of the file, so a box left open holds no lock.
+    // A held file is waited for as long as the busy time-out says, then reported with its
+    // cause: it is not a wrong file, and the store must not pass for loaded.
+    bool noTables = false;
+    QString loadError;
+    {
+        ProfileReader reader(fileName);
+        const int tables = reader.tableCount();
+        bool loaded = false;
+        if (tables >= 0 || !reader.isBusy()) {
+            noTables = tables <= 0;
+            loaded = tables == 0 || reader.load(d->values);
+        }
+        if (!loaded) {
+            loadError = reader.lastError().text();
+            CORE_SQL_WARNING(reader);
         }
     }
+    if (noTables)
+        warning(tr("错误的配置文件 %1").arg(fileName));
+    else if (!loadError.isEmpty())
+        warning(tr("无法加载配置文件 %1\n%2").arg(fileName, loadError));
 
     for (const char *name : {DataConnection, QcConnection, SyslogConnection}) {
         const QString fileName = QLatin1String(name);
@@ -91,11 +641,6 @@ void Profile::init(const QString &fileName)
         if (other.tables(QSql::Tables).isEmpty())
             warning(tr("错误的数据库文件 %1").arg(fileName));
     }
-
-    // Automatic connections: a change made on another thread is written by the store's thread,
-    // the only one that uses these connections.
-    connect(this, &Profile::valueChanged, this, &Profile::saveValue);
-    connect(this, &Profile::keyRemoved, this, &Profile::removeKey);
 }
 
 QSqlDatabase Profile::database() const
@@ -121,16 +666,13 @@ QSqlDatabase Profile::syslogDatabase() const
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
-        QReadLocker locker(&d->lock);
-        const auto it = d->values.constFind(key);
-        if (it != d->values.constEnd())
-            return it->isValid() ? *it : defaultValue;
+        std::shared_lock<std::shared_mutex> locker(d->lock);
+        if (const QVariant *stored = d->values.find(key))
+            return stored->isValid() ? *stored : defaultValue;
     }
     // Remember the miss, so keys() lists every key the application asked for.
-    QWriteLocker locker(&d->lock);
-    if (!d->values.contains(key))
-        d->values.insert(key, QVariant());
-    return defaultValue;
+    std::unique_lock<std::shared_mutex> locker(d->lock);
+    return d->lookupLocked(key, defaultValue);
 }
 
 QVariant Profile::value2(const QString &key, const QString &fallbackKey,
@@ -144,76 +686,46 @@ QVariant Profile::value2(const QString &key, const QString &fallbackKey,
 
 void Profile::setValue(const QString &key, const QVariant &value, bool save)
 {
+    bool post;
     {
-        QWriteLocker locker(&d->lock);
-        d->values.insert(key, value);
+        std::unique_lock<std::shared_mutex> locker(d->lock);
+        post = d->storeLocked(key, value, save);
     }
+    if (post)
+        d->scheduleWrite();
     if (save)
         emit valueChanged(key, value);
 }
 
 void Profile::remove(const QString &key)
 {
+    bool post;
     {
-        QWriteLocker locker(&d->lock);
+        std::unique_lock<std::shared_mutex> locker(d->lock);
         d->values.remove(key);
+        post = d->queueLocked(key, QVariant());
     }
+    if (post)
+        d->scheduleWrite();
     emit keyRemoved(key);
 }
 
 QStringList Profile::keys() const
 {
-    QReadLocker locker(&d->lock);
+    std::shared_lock<std::shared_mutex> locker(d->lock);
     return d->values.keys();
 }
 
-void Profile::saveValue(const QString &key, const QVariant &value)
-{
-    // An invalid value means "no value": the row goes, the key reads as its default.
-    if (!value.isValid()) {
-        removeKey(key);
-        return;
-    }
-    // A failed write keeps the value in memory; the warning says why the file did not follow.
-    QSqlQuery query(database());
-    if (!query.prepare(QStringLiteral("insert or replace into profile (name, value) values(?,?)"))) {
-        CORE_SQL_WARNING(query);
-        return;
-    }
-    query.addBindValue(key);
-    query.addBindValue(value);
-    if (!query.exec())
-        CORE_SQL_WARNING(query);
-}
-
-void Profile::removeKey(const QString &key)
-{
-    QSqlQuery query(database());
-    if (!query.prepare(QStringLiteral("delete from profile where name = ?"))) {
-        CORE_SQL_WARNING(query);
-        return;
-    }
-    query.addBindValue(key);
-    if (!query.exec())
-        CORE_SQL_WARNING(query);
-}
-
-// The named settings: the first read fills the cache, which only the setter changes afterwards.
+// The named settings: the first read fills the shared cache, which only the setter changes
+// afterwards; each thread reads its own copy of it.
 #define PROFILE_DEFINE_SETTING(Type, key) \
     const Type &Profile::key(const Type &defaultValue) \
     { \
-        if (!m_##key##Cached) { \
-            m_##key \
-                = value(QStringLiteral(#key), QVariant::fromValue(defaultValue)).value<Type>(); \
-            m_##key##Cached = true; \
-        } \
-        return m_##key; \
+        return d->named(d->key, d->threadCopies().key, #key, defaultValue); \
     } \
     void Profile::set_##key(const Type &value, bool save) \
     { \
-        m_##key = value; \
-        m_##key##Cached = true; \
-        setValue(QStringLiteral(#key), QVariant::fromValue(value), save); \
+        d->setNamed(d->key, #key, value, save); \
     }
 PROFILE_NAMED_SETTINGS(PROFILE_DEFINE_SETTING)
 #undef PROFILE_DEFINE_SETTING
