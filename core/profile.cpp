@@ -60,33 +60,47 @@ bool isAscii(const char *text, int size)
     return true;
 }
 
+// A key hashes alike as Latin-1 bytes and as UTF-16: both go through Qt's string hash.
+uint keyHash(QStringView key, uint seed)
+{
+    return qHash(key, seed);
+}
+
+uint keyHash(QLatin1String key, uint seed)
+{
+    char16_t units[128];
+    if (key.size() > 128)
+        return qHash(QString(key), seed);
+    for (int i = 0; i < key.size(); ++i)
+        units[i] = uchar(key.data()[i]);
+    return qHash(QStringView(units, key.size()), seed);
+}
+
 /*
     Table `profile` in memory: key -> value, with placeholders (invalid values) for keys looked
-    up in vain. The keys loaded at start-up share one buffer and all entries one array, so a load
-    of 10 000 rows costs one allocation per text value instead of three per row (key, value and
-    hash node), and freeing the store is as cheap. Keys added later own their text. A removed
-    key keeps its entry, dead, for the next time it is set.
+    up in vain. The ASCII keys loaded at start-up share one Latin-1 buffer and all entries one
+    array, so a load of 10 000 rows costs one allocation per text value instead of three per row
+    (key, value and hash node), and freeing the store is as cheap. Other keys own their text.
+    A removed key keeps its entry, dead, for the next time it is set.
 */
 class SettingsTable
 {
 public:
     const QVariant *find(QStringView key) const
     {
-        const int i = entryOf(key, qHash(key, m_seed));
+        const int i = entryOf(key, keyHash(key, m_seed));
         return i >= 0 && m_entries[i].live ? &m_entries[i].value : nullptr;
     }
 
     // The entry of key, created or revived as a placeholder when it is not there.
     QVariant &insert(const QString &key)
     {
-        const uint hash = qHash(key, m_seed);
+        const uint hash = keyHash(key, m_seed);
         int i = entryOf(key, hash);
         if (i < 0) {
-            Entry entry;
-            entry.owned = key;
-            entry.hash = hash;
-            i = add(std::move(entry));
-        } else if (!m_entries[i].live) {
+            i = add(hash, int(m_owned.size()), key.size(), false);
+            m_owned.push_back(key);
+        } else {
             m_entries[i].live = true;
         }
         return m_entries[i].value;
@@ -94,7 +108,7 @@ public:
 
     void remove(QStringView key)
     {
-        const int i = entryOf(key, qHash(key, m_seed));
+        const int i = entryOf(key, keyHash(key, m_seed));
         if (i >= 0) {
             m_entries[i].live = false;
             m_entries[i].value = QVariant();
@@ -104,10 +118,14 @@ public:
     QStringList keys() const
     {
         QStringList list;
-        list.reserve(m_entries.size());
+        list.reserve(int(m_entries.size()));
         for (const Entry &entry : m_entries) {
-            if (entry.live)
-                list.append(keyOf(entry).toString());
+            if (!entry.live)
+                continue;
+            if (entry.latin1)
+                list.append(QString::fromLatin1(m_latin1.constData() + entry.offset, entry.size));
+            else
+                list.append(m_owned[entry.offset]);
         }
         return list;
     }
@@ -115,53 +133,60 @@ public:
     void reserve(int rows)
     {
         m_entries.reserve(m_entries.size() + rows);
-        m_loadedKeys.reserve(m_loadedKeys.size() + rows * 24);
+        m_latin1.reserve(m_latin1.size() + rows * 20);
         rehash(int(m_entries.size()) + rows);
     }
 
-    // Start-up: the key's text goes to the shared buffer; a repeated key keeps the last value.
-    template<typename AppendKey>
-    void load(AppendKey appendKey, QVariant &&value)
+    // Start-up: a repeated key keeps the last value.
+    void load(QLatin1String key, QVariant &&value)
     {
-        const int offset = m_loadedKeys.size();
-        appendKey(m_loadedKeys);
-        const QStringView key = QStringView(m_loadedKeys).mid(offset);
-        const uint hash = qHash(key, m_seed);
+        const uint hash = keyHash(key, m_seed);
         const int i = entryOf(key, hash);
         if (i >= 0) {
-            m_loadedKeys.truncate(offset);
             m_entries[i].live = true;
             m_entries[i].value = std::move(value);
             return;
         }
-        Entry entry;
-        entry.offset = offset;
-        entry.size = m_loadedKeys.size() - offset;
-        entry.loaded = true;
-        entry.hash = hash;
-        entry.value = std::move(value);
-        add(std::move(entry));
+        const int offset = m_latin1.size();
+        m_latin1.append(key.data(), key.size());
+        m_entries[add(hash, offset, key.size(), true)].value = std::move(value);
     }
+
+    void load(const QString &key, QVariant &&value) { insert(key) = std::move(value); }
 
 private:
     struct Entry
     {
         QVariant value;
-        QString owned;
-        int offset = 0;
-        int size = 0;
-        uint hash = 0;
-        bool loaded = false;
-        bool live = true;
+        uint hash;
+        int offset; // in m_latin1, or the index in m_owned
+        int size;
+        bool latin1;
+        bool live;
     };
 
-    QStringView keyOf(const Entry &entry) const
+    bool matches(const Entry &entry, QStringView key) const
     {
-        return entry.loaded ? QStringView(m_loadedKeys).mid(entry.offset, entry.size)
-                            : QStringView(entry.owned);
+        if (entry.size != key.size())
+            return false;
+        if (!entry.latin1)
+            return m_owned[entry.offset] == key;
+        return QtPrivate::compareStrings(
+                   key, QLatin1String(m_latin1.constData() + entry.offset, entry.size))
+            == 0;
     }
 
-    int entryOf(QStringView key, uint hash) const
+    bool matches(const Entry &entry, QLatin1String key) const
+    {
+        if (entry.size != key.size())
+            return false;
+        if (!entry.latin1)
+            return QtPrivate::compareStrings(QStringView(m_owned[entry.offset]), key) == 0;
+        return memcmp(m_latin1.constData() + entry.offset, key.data(), size_t(key.size())) == 0;
+    }
+
+    template<typename Key>
+    int entryOf(Key key, uint hash) const
     {
         if (m_slots.empty())
             return -1;
@@ -171,18 +196,18 @@ private:
             if (i < 0)
                 return -1;
             const Entry &entry = m_entries[i];
-            if (entry.hash == hash && keyOf(entry) == key)
+            if (entry.hash == hash && matches(entry, key))
                 return i;
         }
     }
 
-    int add(Entry &&entry)
+    int add(uint hash, int offset, int size, bool latin1)
     {
         if ((m_entries.size() + 1) * 4 > m_slots.size() * 3)
             rehash(int(m_entries.size()) + 1);
         const int i = int(m_entries.size());
-        place(entry.hash, i);
-        m_entries.push_back(std::move(entry));
+        place(hash, i);
+        m_entries.push_back(Entry {QVariant(), hash, offset, size, latin1, true});
         return i;
     }
 
@@ -209,7 +234,8 @@ private:
     }
 
     uint m_seed = uint(qGlobalQHashSeed());
-    QString m_loadedKeys;
+    QByteArray m_latin1;
+    std::vector<QString> m_owned;
     std::vector<Entry> m_entries;
     std::vector<int> m_slots;
 };
@@ -233,6 +259,10 @@ public:
                                  nullptr);
         if (m_code == SQLITE_OK)
             m_code = sqlite3_busy_timeout(m_db, BusyTimeout);
+        // One read transaction for all statements: one lock and one check of the file, and the
+        // rows agree with the table count. Closing the handle ends it.
+        if (m_code == SQLITE_OK)
+            m_code = sqlite3_exec(m_db, "begin", nullptr, nullptr, nullptr);
         keepError();
     }
     ~ProfileReader() { sqlite3_close(m_db); }
@@ -262,15 +292,18 @@ public:
             values.reserve(sqlite3_column_int(statement, 0));
         });
         return run(LoadStatement, [&](sqlite3_stmt *statement) {
-            values.load(
-                [statement](QString &keys) {
-                    // A name that is not text comes out as the driver's variant converts it.
-                    if (sqlite3_column_type(statement, 0) == SQLITE_TEXT)
-                        appendText(keys, statement, 0);
-                    else
-                        keys += column(statement, 0).toString();
-                },
-                column(statement, 1));
+            QVariant value = column(statement, 1);
+            // A name that is not text comes out as the driver's variant converts it.
+            if (sqlite3_column_type(statement, 0) != SQLITE_TEXT) {
+                values.load(column(statement, 0).toString(), std::move(value));
+                return;
+            }
+            const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
+            const int size = sqlite3_column_bytes(statement, 0);
+            if (isAscii(utf8, size))
+                values.load(QLatin1String(utf8, size), std::move(value));
+            else
+                values.load(text(statement, 0), std::move(value));
         });
     }
 
@@ -302,17 +335,6 @@ private:
 
     // As the driver: UTF-16 from SQLite's own conversion, which treats invalid UTF-8 its way.
     // Plain ASCII, the usual case, needs no conversion at all.
-    static void appendText(QString &to, sqlite3_stmt *statement, int i)
-    {
-        const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
-        const int size = sqlite3_column_bytes(statement, i);
-        if (isAscii(utf8, size))
-            to.append(QLatin1String(utf8, size));
-        else
-            to.append(static_cast<const QChar *>(sqlite3_column_text16(statement, i)),
-                      sqlite3_column_bytes16(statement, i) / int(sizeof(QChar)));
-    }
-
     static QString text(sqlite3_stmt *statement, int i)
     {
         const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
