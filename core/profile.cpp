@@ -521,6 +521,33 @@ void ProfilePrivate::scheduleWrite()
     QMetaObject::invokeMethod(q, [this] { writePending(); }, Qt::QueuedConnection);
 }
 
+namespace {
+
+// Rows per statement of a batch: fewer statements to step, few enough values to bind.
+const int RowsPerStatement = 64;
+
+// Keeps the row and updates its value in place, which leaves the name index alone; a table
+// without a unique name (never written by the upgrade) falls back to replacing the row.
+QString storeStatement(int rows, bool inPlace)
+{
+    QString sql = QLatin1String(inPlace ? "insert" : "insert or replace");
+    sql += QLatin1String(" into profile (name, value) values(?,?)");
+    for (int i = 1; i < rows; ++i)
+        sql += QLatin1String(",(?,?)");
+    if (inPlace)
+        sql += QLatin1String(" on conflict(name) do update set value = excluded.value");
+    return sql;
+}
+
+// A lock held past the time-out: every further statement would wait as long again.
+bool isBusy(const QSqlQuery &query)
+{
+    const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+} // namespace
+
 void ProfilePrivate::writePending()
 {
     QHash<QString, QVariant> batch;
@@ -532,47 +559,59 @@ void ProfilePrivate::writePending()
     if (batch.isEmpty())
         return;
 
+    std::vector<QHash<QString, QVariant>::const_iterator> stores;
+    std::vector<QHash<QString, QVariant>::const_iterator> removals;
+    stores.reserve(size_t(batch.size()));
+    for (auto it = batch.cbegin(); it != batch.cend(); ++it)
+        (it->isValid() ? stores : removals).push_back(it);
+
     // One transaction, so a burst of changes costs one disk sync. It cannot begin while the
     // application holds one open on this connection; the rows then join that one.
+    // A failed write keeps the value in memory; the warning says why the file did not follow.
     QSqlDatabase db = q->database();
     const bool ownTransaction = db.transaction();
-    QSqlQuery insert(db);
-    QSqlQuery remove(db);
-    bool insertReady = false;
-    bool removeReady = false;
-    bool insertFailed = false;
-    bool removeFailed = false;
-    // A failed write keeps the value in memory; the warning says why the file did not follow.
-    for (auto it = batch.cbegin(); it != batch.cend(); ++it) {
-        const bool store = it->isValid();
-        QSqlQuery &query = store ? insert : remove;
-        bool &ready = store ? insertReady : removeReady;
-        bool &failed = store ? insertFailed : removeFailed;
-        if (failed)
-            continue;
-        if (!ready) {
-            ready = store ? query.prepare(QStringLiteral(
-                                "insert or replace into profile (name, value) values(?,?)"))
-                          : query.prepare(QStringLiteral("delete from profile where name = ?"));
-            if (!ready) {
+    bool busy = false;
+    {
+        QSqlQuery query(db);
+        int preparedRows = 0;
+        bool inPlace = true;
+        for (size_t first = 0; first < stores.size() && !busy; first += RowsPerStatement) {
+            const int rows = int(std::min(stores.size() - first, size_t(RowsPerStatement)));
+            if (rows != preparedRows) {
+                preparedRows = rows;
+                if (!query.prepare(storeStatement(rows, inPlace))) {
+                    inPlace = false;
+                    if (!query.prepare(storeStatement(rows, inPlace))) {
+                        CORE_SQL_WARNING(query);
+                        break;
+                    }
+                }
+            }
+            for (int i = 0; i < rows; ++i) {
+                query.bindValue(2 * i, stores[first + i].key());
+                query.bindValue(2 * i + 1, *stores[first + i]);
+            }
+            if (!query.exec()) {
                 CORE_SQL_WARNING(query);
-                failed = true;
-                continue;
+                busy = isBusy(query);
             }
         }
-        query.bindValue(0, it.key());
-        if (store)
-            query.bindValue(1, *it);
-        if (!query.exec()) {
+    }
+    if (!removals.empty() && !busy) {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("delete from profile where name = ?"))) {
             CORE_SQL_WARNING(query);
-            // A lock held past the time-out: every further statement would wait as long again.
-            const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
-            if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-                break;
+        } else {
+            for (const auto &it : removals) {
+                query.bindValue(0, it.key());
+                if (!query.exec()) {
+                    CORE_SQL_WARNING(query);
+                    if (isBusy(query))
+                        break;
+                }
+            }
         }
     }
-    insert.finish();
-    remove.finish();
     if (ownTransaction && !db.commit()) {
         CORE_SQL_WARNING(db);
         db.rollback();
