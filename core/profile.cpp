@@ -254,8 +254,7 @@ public:
         // The flags and the time-out of the registered connection, so both see the same file;
         // no mutex, as this handle never leaves the constructing thread.
         m_code = sqlite3_open_v2(fileName.toUtf8().constData(), &m_db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
-                                     | SQLITE_OPEN_NOMUTEX,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                  nullptr);
         if (m_code == SQLITE_OK)
             m_code = sqlite3_busy_timeout(m_db, BusyTimeout);
@@ -268,7 +267,10 @@ public:
     ~ProfileReader() { sqlite3_close(m_db); }
 
     bool isOpen() const { return m_code == SQLITE_OK; }
-    bool isBusy() const { return (m_code & 0xff) == SQLITE_BUSY || (m_code & 0xff) == SQLITE_LOCKED; }
+    bool isBusy() const
+    {
+        return (m_code & 0xff) == SQLITE_BUSY || (m_code & 0xff) == SQLITE_LOCKED;
+    }
     // For the location-tagged warning, which takes what a query gives.
     QSqlError lastError() const
     {
@@ -279,18 +281,16 @@ public:
     int tableCount()
     {
         int count = -1;
-        run(TableCountStatement, [&](sqlite3_stmt *statement) {
-            count = sqlite3_column_int(statement, 0);
-        });
+        run(TableCountStatement,
+            [&](sqlite3_stmt *statement) { count = sqlite3_column_int(statement, 0); });
         return m_code == SQLITE_OK ? count : -1;
     }
 
     bool load(SettingsTable &values)
     {
         // Sized once: growing the table row by row costs more than counting the rows.
-        run(RowCountStatement, [&](sqlite3_stmt *statement) {
-            values.reserve(sqlite3_column_int(statement, 0));
-        });
+        run(RowCountStatement,
+            [&](sqlite3_stmt *statement) { values.reserve(sqlite3_column_int(statement, 0)); });
         return run(LoadStatement, [&](sqlite3_stmt *statement) {
             QVariant value = column(statement, 1);
             // A name that is not text comes out as the driver's variant converts it.
@@ -457,8 +457,7 @@ public:
     void moveToMainThread();
 
     template<typename T>
-    const T &named(NamedCache<T> &cache, NamedCopy<T> &copy, const char *key,
-                   const T &defaultValue)
+    const T &named(NamedCache<T> &cache, NamedCopy<T> &copy, const char *key, const T &defaultValue)
     {
         const quint64 generation = cache.generation.load(std::memory_order_acquire);
         if (generation != 0 && generation == copy.generation)
@@ -518,7 +517,8 @@ void ProfilePrivate::scheduleWrite()
         writePending();
         return;
     }
-    QMetaObject::invokeMethod(q, [this] { writePending(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        q, [this] { writePending(); }, Qt::QueuedConnection);
 }
 
 namespace {

@@ -171,12 +171,7 @@ void tst_Profile::loadGivesWhatTheDriverReads()
 {
     seed();
     const QStringList values = {
-        "9007199254740993",
-        "-2.5e-300",
-        "''",
-        "X'00FF10'",
-        "NULL",
-        "'a' || char(0) || 'b'",
+        "9007199254740993",         "-2.5e-300", "''", "X'00FF10'", "NULL", "'a' || char(0) || 'b'",
         "'caf\u00e9 \u4e0d\u51dd'",
         "CAST(X'C328' AS TEXT)", // invalid UTF-8
     };
@@ -694,7 +689,8 @@ void tst_Profile::startUpAgainstHeldOrBrokenFile()
         Profile profile;
         release.release();
         QCOMPARE(catcher.texts(), boxes);
-        QCOMPARE(profile.value("schedule/test/PT", "default"), QVariant(loaded ? "yes" : "default"));
+        QCOMPARE(profile.value("schedule/test/PT", "default"),
+                 QVariant(loaded ? "yes" : "default"));
     }
     if (holdMs != 0)
         QVERIFY(holder->wait(10000));
