@@ -662,7 +662,7 @@ void ProfilePrivate::writePending()
         if (prepared) {
             query.bindValue(0, json);
             if (!query.exec()) {
-                CORE_SQL_WARNING(query);
+                CORE_SQL_WARNING(lcProfile, query);
                 busy = isBusy(query);
             }
         } else {
