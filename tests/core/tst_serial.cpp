@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <thread>
 
 #include <fcntl.h>
@@ -540,7 +541,8 @@ void tst_Serial::closeWakesBlockedReader()
     Serial serial;
     serial.setFileName(pty.slavePath);
     QVERIFY(serial.open());
-    QVERIFY(serial.setTimeouts(0, 0, 0)); // no time-out: only close() can end the read
+    // About 25 days: only close() can end the read.
+    QVERIFY(serial.setTimeouts(0, std::numeric_limits<int>::max(), 0));
     int reused = -1;
     bool returned = false;
     const QByteArray data = readOnThread(
