@@ -95,11 +95,11 @@ public:
     PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_SETTING)
 #undef PROFILE_DECLARE_SETTING
 
-signals:
+Q_SIGNALS:
     void valueChanged(const QString &key, const QVariant &value);
     void keyRemoved(const QString &key);
 
-private slots:
+private Q_SLOTS:
     void saveValue(const QString &key, const QVariant &value);
     void removeKey(const QString &key);
 

@@ -115,7 +115,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     QModelIndex buddy(const QModelIndex &index) const override;
 
-public slots:
+public Q_SLOTS:
     /*! \brief Resets every item of the tree. */
     void revert() override;
 
