@@ -1,5 +1,8 @@
 // Exported helpers of the core library: message boxes, scoped guards and the ry enumerations.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file ryglobal.h
+    \brief Helpers of the core library: message boxes, scoped guards, numbers and texts,
+    scripts, sample numbers, a checksum, and the ry enumerations. */
 #ifndef RYGLOBAL_H
 #define RYGLOBAL_H
 
@@ -44,6 +47,7 @@ enum ResultFlag {
 class CORE_EXPORT BoolLocker
 {
 public:
+    /*! \brief Sets \a flag to \a value until the locker is destroyed. */
     BoolLocker(bool &flag, bool value);
     ~BoolLocker();
 
@@ -59,6 +63,7 @@ private:
 class CORE_EXPORT WaitCursor
 {
 public:
+    /*! \brief Shows \a shape until the guard is destroyed. */
     explicit WaitCursor(Qt::CursorShape shape = Qt::WaitCursor);
     ~WaitCursor();
 
@@ -70,6 +75,9 @@ private:
  * active window's, else null. */
 CORE_EXPORT QWidget *topLevelWidget();
 
+//!@{
+/*! \brief A modal box with the icon of its name over topLevelWidget(); the button pressed. Off
+    the GUI thread, or without a QApplication, the text goes to the log and NoButton is returned. */
 CORE_EXPORT QMessageBox::StandardButton
 information(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
@@ -83,6 +91,7 @@ warning(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox:
 CORE_EXPORT QMessageBox::StandardButton
 critical(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
          QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+//!@}
 
 // --- Global helpers ---
 
@@ -91,9 +100,12 @@ class CORE_EXPORT Core
 {
 public:
     Core();
+    //!@{
+    /*! \brief Copying copies nothing. */
     Core(const Core &other);
-    ~Core();
     Core &operator=(const Core &other);
+    //!@}
+    ~Core();
 };
 
 /*!
