@@ -149,7 +149,6 @@ public:
     //!@}
     ~AnalysisResult();
 
-
     //!@{
     /*! \brief The numeric result. */
     double value() const { return d->value; }

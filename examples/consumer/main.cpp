@@ -66,8 +66,8 @@ int main(int argc, char *argv[])
         << "stored mark: " << stored << '\n'
         << "result: " << text << '\n'
         << "curve: " << decoded.size() << " points, y(2) = " << decoded.y(2) << '\n';
-    const bool ok = stored == QLatin1String("M") && text == QLatin1String("M 12.3")
-        && decoded == curve;
+    const bool ok
+        = stored == QLatin1String("M") && text == QLatin1String("M 12.3") && decoded == curve;
     out << (ok ? "ok" : "FAILED") << '\n';
     return ok ? 0 : 1;
 }
