@@ -17,6 +17,7 @@ install(EXPORT CoagulationCoreTargets
     DESTINATION ${CORE_PACKAGE_DIR}
     COMPONENT devel)
 
+list(JOIN CORE_PUBLIC_QT_COMPONENTS " " CORE_PUBLIC_QT_COMPONENTS_TEXT)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/CoagulationCoreConfig.cmake.in
     ${CMAKE_CURRENT_BINARY_DIR}/CoagulationCoreConfig.cmake
     INSTALL_DESTINATION ${CORE_PACKAGE_DIR})
