@@ -44,9 +44,11 @@ int main(int argc, char *argv[])
     }
     createInstrument();
 
-    // The settings store opens profile.db of the current folder; a saved change is a row.
+    // The settings store opens profile.db of the current folder; a saved change becomes a row
+    // when the store's thread next processes its events.
     Profile &profile = Profile::instance();
     profile.set_manual_input_flag(QStringLiteral("M"), true);
+    QCoreApplication::processEvents();
     QSqlQuery query(profile.database());
     query.exec(QStringLiteral("select value from profile where name = 'manual_input_flag'"));
     const QString stored = query.next() ? query.value(0).toString() : QString();
