@@ -48,19 +48,17 @@ public:
     /*! \brief The children in row order. */
     QList<PropertyItem *> children() const { return m_children; }
 
-    //!@{
     /*! \brief The name, shown in column 0. */
     QString name() const { return m_name; }
-    void setName(const QString &name) { m_name = name; }
-    //!@}
+    /*! \brief Renames the item; an attached item reports the changed name cell. */
+    void setName(const QString &name);
     /*! \brief The value, shown in column 1. */
     QVariant value() const { return m_roleData.value(Qt::DisplayRole); }
 
-    //!@{
     /*! \brief The item flags the model reports for both columns. */
     Qt::ItemFlags flags() const { return m_flags; }
-    void setFlags(Qt::ItemFlags flags) { m_flags = flags; }
-    //!@}
+    /*! \brief Sets the flags; an attached item reports the cells whose flags changed. */
+    void setFlags(Qt::ItemFlags flags);
     /*! \brief Sets (\a on) or clears the bits of \a flags. */
     void changeFlags(Qt::ItemFlags flags, bool on);
     //!@{
@@ -98,7 +96,7 @@ private:
     Q_DISABLE_COPY(PropertyItem)
 
     bool canAdopt(const PropertyItem *child) const;
-    void emitCellsChanged(int firstColumn);
+    void emitCellsChanged(int firstColumn, int lastColumn = 1);
 
     QString m_name;
     QMap<int, QVariant> m_roleData;

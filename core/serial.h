@@ -46,14 +46,16 @@ public:
     bool open();
     /*! \brief Opens the port exclusively; false, with errorString(), when it cannot. */
     bool open(OpenMode mode) override;
-    /*! \brief Closes the port. */
+    /*! \brief Closes the port; a read or write blocked on another thread returns with what it
+        had transferred. */
     void close() override;
 
-    /*! \brief Sets the line of the open port; false, with errorString(), on a value it
-        cannot take. */
+    /*! \brief Sets the line; values the line cannot take fail with "Invalid argument" and
+        change nothing. */
     bool setSettings(int baudRate, int dataBits, Parity parity, StopBits stopBits);
     /*! \brief A read of n bytes waits at most n + \a readTotal ms and ends when no byte follows
-        for \a readInterval ms; a write of n bytes takes at most n + \a writeTotal ms. */
+        for \a readInterval ms; a write of n bytes takes at most n + \a writeTotal ms. A negative
+        time-out counts as 0 (none). */
     bool setTimeouts(int readInterval, int readTotal, int writeTotal);
     /*! \brief Drops the bytes received and not yet read. */
     void clearInputBuffer();
