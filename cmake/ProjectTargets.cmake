@@ -1,11 +1,12 @@
 # One function per kind of target, so every module is declared the same way.
 
-# add_project_library(name SHARED|STATIC SOURCES ... LIBS ... [DEFINE macro])
+# add_project_library(name SHARED|STATIC|OBJECT SOURCES ... LIBS ... [PRIVATE_LIBS ...] [DEFINE macro])
+# LIBS are what the library's headers need; PRIVATE_LIBS only its .cpp files.
 function(add_project_library name kind)
-    cmake_parse_arguments(ARG "" "DEFINE" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "DEFINE" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
     add_library(${name} ${kind} ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
     if(ARG_DEFINE)
         target_compile_definitions(${name} PRIVATE ${ARG_DEFINE})
     endif()

@@ -1,5 +1,7 @@
 // Value types of one measurement: the clot curve and the analysis result.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file analysisresult.h
+    \brief ClotCurve and AnalysisResult, the value types of one measurement. */
 #ifndef ANALYSISRESULT_H
 #define ANALYSISRESULT_H
 
@@ -22,35 +24,47 @@
 class CORE_EXPORT ClotCurve
 {
 public:
+    /*! \brief What the y values of the points are. */
     // A fixed underlying type: a blob may carry any 32-bit value here.
     enum PointType : int {
         Intensity = 0,
         OpticalDensity = 1, //!< log10(baseline / intensity), capped at 5.0
     };
 
+    /*! \brief Equally spaced points. */
     struct Segment
     {
         double x0 = 0.0;   //!< x of the first point
         double dx = 0.0;   //!< step between consecutive points
         QVector<double> y; //!< point k lies at x0 + k * dx
 
+        //!@{
+        /*! \brief Equal when x0, dx and every y are. */
         bool operator==(const Segment &other) const
         {
             return x0 == other.x0 && dx == other.dx && y == other.y;
         }
         bool operator!=(const Segment &other) const { return !(*this == other); }
+        //!@}
     };
 
     ClotCurve() = default;
 
+    /*! \brief The kind of the y values; Intensity for a new curve. */
     PointType type() const { return m_type; }
     /*! \brief Sets the kind of the values only; the values are not converted. */
     void setType(PointType type) { m_type = type; }
 
+    //!@{
+    /*! \brief The segments in order. */
     QVector<Segment> segments() const { return m_segments; }
     void setSegments(const QVector<Segment> &segments) { m_segments = segments; }
+    //!@}
+    //!@{
+    /*! \brief Adds a segment after the last one. */
     void append(const Segment &segment);
     void append(double x0, double dx, const QVector<double> &y);
+    //!@}
 
     /*! \brief Number of points over all segments, at most the int maximum. */
     int size() const;
@@ -63,6 +77,7 @@ public:
     void remove(int pos, int count);
     /*! \brief True when the curve has no segments (a segment without points counts). */
     bool isEmpty() const { return m_segments.isEmpty(); }
+    /*! \brief An identical copy of the curve (segments are not merged). */
     ClotCurve simplified() const;
     /*! \brief The curve converted to \a target; only Intensity to OpticalDensity converts,
         against the mean intensity of one unit of x from x = 3.0 of the first segment. */
@@ -77,11 +92,14 @@ public:
         curve, or one too large for a blob, stores nothing. */
     void save(int patientId, const QString &item, int version) const;
 
+    //!@{
+    /*! \brief Equal when the kind and every segment are. */
     bool operator==(const ClotCurve &other) const
     {
         return m_type == other.m_type && m_segments == other.m_segments;
     }
     bool operator!=(const ClotCurve &other) const { return !(*this == other); }
+    //!@}
 
 private:
     PointType m_type = Intensity;
@@ -96,6 +114,7 @@ private:
 class CORE_EXPORT AnalysisResult
 {
 public:
+    /*! \brief The state of a result; only NoError is a valid value. */
     enum ErrorCode : int {
         NoError = 0,
         InvalidValue = 1,
@@ -109,61 +128,100 @@ public:
         NotClotted = 9,
     };
 
+    /*! \brief How toString() writes a valid value. */
     enum Format : int {
         WithFlags = 0,  //!< the number with its prefix and suffix marks
         NumberOnly = 1, //!< any other value behaves like this
     };
 
-    static constexpr double notClottedValue = 999.9;
-    static constexpr double nullValue = 0.0;
-    static constexpr double invalidOD = 0.0;
+    static constexpr double notClottedValue = 999.9; //!< the value of a sample that did not clot
+    static constexpr double nullValue = 0.0;         //!< the value of a result not measured
+    static constexpr double invalidOD = 0.0;         //!< the optical density when there is none
 
     AnalysisResult();
+    /*! \brief A result of \a value, classified as setValue() does. */
     AnalysisResult(double value);
+    /*! \brief A result in state \a error with the null value. */
     AnalysisResult(ErrorCode error);
+    //!@{
+    /*! \brief Shares the record of \a other until one of them is written. */
     AnalysisResult(const AnalysisResult &other);
     AnalysisResult &operator=(const AnalysisResult &other);
+    void swap(AnalysisResult &other) noexcept { d.swap(other.d); }
+    //!@}
     ~AnalysisResult();
 
-    void swap(AnalysisResult &other) noexcept { d.swap(other.d); }
-
+    //!@{
+    /*! \brief The numeric result. */
     double value() const { return d->value; }
     operator double() const { return d->value; }
+    //!@}
     /*! \brief Sets the value and classifies it: null, not clotted, invalid or valid. The own
         error text stays. */
     void setValue(double value);
 
+    //!@{
+    /*! \brief The optical density belonging to the result. */
     double od() const { return d->od; }
     void setOD(double od);
+    //!@}
+    //!@{
+    /*! \brief The clot curve of the result. */
     ClotCurve curve() const { return d->curve; }
     void setCurve(const ClotCurve &curve);
+    //!@}
+    //!@{
+    /*! \brief Identifier of the result, set and read by the caller. */
     int id() const { return d->id; }
     void setId(int id);
+    //!@}
+    //!@{
+    /*! \brief Identifier of the stored record, set and read by the caller. */
     int recordId() const { return d->recordId; }
     void setRecordId(int recordId);
+    //!@}
+    //!@{
+    /*! \brief Version of the result, as the stored rows of data.db carry it. */
     int version() const { return d->version; }
     void setVersion(int version);
+    //!@}
+    //!@{
+    /*! \brief Channel number of the measurement. */
     int ch() const { return d->ch; }
     void setCh(int ch);
+    //!@}
 
+    //!@{
+    /*! \brief The flag word, a bit set of ry::ResultFlag. */
     int flags() const { return d->flags; }
     void setFlags(int flags);
+    //!@}
+    //!@{
+    /*! \brief One bit of the flag word. */
     void setFlag(ry::ResultFlag flag, bool on = true);
     bool testFlag(ry::ResultFlag flag) const { return (d->flags & flag) != 0; }
+    //!@}
+    //!@{
+    /*! \brief The ry::ManualTest bit. */
     bool isManualTest() const { return testFlag(ry::ManualTest); }
     void setManualTest(bool on);
+    //!@}
 
+    /*! \brief The state of the result. */
     ErrorCode error() const { return d->error; }
     /*! \brief Sets the state and drops the own error text. */
     void setError(ErrorCode error);
     /*! \brief Sets an own error text; the state becomes UnknownError. */
     void setErrorText(const QString &text);
+    /*! \brief Drops the own error text; the state stays. */
     void clearErrorText();
     /*! \brief The own error text, else the built-in text of the state (empty for NoError and
         NotClotted). */
     QString errorText() const;
 
+    /*! \brief True in state NoError. */
     bool isValid() const { return d->error == NoError; }
+    /*! \brief True in state NullResult. */
     bool isNull() const { return d->error == NullResult; }
     /*! \brief True when both share one record (no write has separated them). */
     bool isCopyOf(const AnalysisResult &other) const { return d == other.d; }

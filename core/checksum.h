@@ -1,5 +1,7 @@
 // The CRC-16/CCITT-FALSE checksum.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file checksum.h
+    \brief The CRC-16/CCITT-FALSE checksum. */
 #ifndef CHECKSUM_H
 #define CHECKSUM_H
 

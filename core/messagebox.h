@@ -1,5 +1,7 @@
 // Message boxes for failures the user must see, and the scoped guards BoolLocker and WaitCursor.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file messagebox.h
+    \brief Message boxes and the scoped guards BoolLocker and WaitCursor. */
 #ifndef MESSAGEBOX_H
 #define MESSAGEBOX_H
 
@@ -15,6 +17,7 @@ class QWidget;
 class CORE_EXPORT BoolLocker
 {
 public:
+    /*! \brief Sets \a flag to \a value until the locker is destroyed. */
     BoolLocker(bool &flag, bool value);
     ~BoolLocker();
 
@@ -30,6 +33,7 @@ private:
 class CORE_EXPORT WaitCursor
 {
 public:
+    /*! \brief Shows \a shape until the guard is destroyed. */
     explicit WaitCursor(Qt::CursorShape shape = Qt::WaitCursor);
     ~WaitCursor();
 
@@ -41,6 +45,9 @@ private:
  * active window's, else null. */
 CORE_EXPORT QWidget *topLevelWidget();
 
+//!@{
+/*! \brief A modal box with the icon of its name over topLevelWidget(); the button pressed. Off
+    the GUI thread, or without a QApplication, the text goes to the log and NoButton is returned. */
 CORE_EXPORT QMessageBox::StandardButton
 information(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
@@ -54,5 +61,6 @@ warning(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox:
 CORE_EXPORT QMessageBox::StandardButton
 critical(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
          QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+//!@}
 
 #endif // MESSAGEBOX_H

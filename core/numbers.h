@@ -1,5 +1,7 @@
 // Number and text helpers: ratios, rounding, dilutions, volumes.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file numbers.h
+    \brief Number and text helpers: ratios, rounding, dilutions, volumes. */
 #ifndef NUMBERS_H
 #define NUMBERS_H
 

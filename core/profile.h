@@ -1,5 +1,7 @@
 // Process-wide settings store over profile.db and the connections to the other databases.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file profile.h
+    \brief Profile, the settings store, and the list of its named settings. */
 #ifndef PROFILE_H
 #define PROFILE_H
 
@@ -13,8 +15,8 @@
 
 class ProfilePrivate;
 
-/*
-    The named settings: type, key (also the getter's name). Each is an ordinary row of table
+/*!
+    \brief The named settings: type, key (also the getter's name). Each is an ordinary row of table
     `profile` whose name is the key. This list is the one place a setting is declared.
 
     Texts and marks shown with results:
@@ -74,14 +76,19 @@ public:
         the application's main thread whichever thread makes that call. */
     static Profile &instance();
 
+    /*! \brief A store over "profile.db" of the current folder. */
     explicit Profile(QObject *parent = nullptr);
+    /*! \brief A store over the settings database \a fileName. */
     Profile(const QString &fileName, QObject *parent);
     ~Profile() override;
 
+    //!@{
+    /*! \brief The connections to profile.db, data.db, qc.db and syslog.db, opened by the store. */
     QSqlDatabase database() const;
     QSqlDatabase dataDatabase() const;
     QSqlDatabase qcDatabase() const;
     QSqlDatabase syslogDatabase() const;
+    //!@}
 
     /*! \brief The stored value of \a key; \a defaultValue when it has none (and the key is then
         remembered, so keys() lists it). An SQL NULL counts as stored. */
@@ -92,17 +99,26 @@ public:
     /*! \brief Sets \a key in memory at once; with \a save, also writes the row when the store's
         thread next processes events (an invalid \a value deletes it). */
     void setValue(const QString &key, const QVariant &value, bool save = true);
+    /*! \brief Forgets \a key and deletes its row. */
     void remove(const QString &key);
+    /*! \brief Every key in memory: the stored ones and those read with a default. */
     QStringList keys() const;
 
 #define PROFILE_DECLARE_SETTING(Type, key) \
     const Type &key(const Type &defaultValue); \
     void set_##key(const Type &value, bool save);
+    //! \name Named settings
+    //!@{
+    /*! \brief A named setting (see PROFILE_NAMED_SETTINGS): `key(defaultValue)` reads it
+        through its cache, `set_key(value, save)` sets it as setValue() does. */
     PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_SETTING)
+    //!@}
 #undef PROFILE_DECLARE_SETTING
 
-signals:
+Q_SIGNALS:
+    /*! \brief \a key was set to \a value with save; the row is written on the store's thread. */
     void valueChanged(const QString &key, const QVariant &value);
+    /*! \brief \a key was removed; its row is deleted on the store's thread. */
     void keyRemoved(const QString &key);
 
 private:

@@ -1,5 +1,7 @@
 // Tree of named properties (PropertyItem) and the two-column item model over it.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file propertyitemmodel.h
+    \brief PropertyItem and PropertyItemModel, a tree of named values and its item model. */
 #ifndef PROPERTYITEMMODEL_H
 #define PROPERTYITEMMODEL_H
 
@@ -24,32 +26,46 @@ class CORE_EXPORT PropertyItem
 {
 public:
     PropertyItem();
+    /*! \brief An item named \a name with the value \a value. */
     PropertyItem(const QString &name, const QVariant &value);
     virtual ~PropertyItem();
 
+    /*! \brief The kind of item, for subclasses; 0 for the base class. */
     virtual int type() const;
+    /*! \brief Sets the value (the display data) and, with \a notify, tells the ancestors. */
     virtual void setValue(const QVariant &value, bool notify);
     /*! \brief Restores the item; the base class resets every child in row order. */
     virtual void reset();
+    /*! \brief The data stored under \a role. */
     virtual QVariant data(int role) const;
     /*! \brief Stores \a value under \a role (Qt::EditRole means Qt::DisplayRole). */
     virtual void setData(const QVariant &value, int role);
 
+    /*! \brief The parent item; null for a top item that is not in a model. */
     PropertyItem *parent() const { return m_parent; }
+    /*! \brief The model the item is in; null while detached. */
     PropertyItemModel *model() const { return m_model; }
+    /*! \brief The children in row order. */
     QList<PropertyItem *> children() const { return m_children; }
 
+    /*! \brief The name, shown in column 0. */
     QString name() const { return m_name; }
     /*! \brief Renames the item; an attached item reports the changed name cell. */
     void setName(const QString &name);
+    /*! \brief The value, shown in column 1. */
     QVariant value() const { return m_roleData.value(Qt::DisplayRole); }
 
+    /*! \brief The item flags the model reports for both columns. */
     Qt::ItemFlags flags() const { return m_flags; }
     /*! \brief Sets the flags; an attached item reports the cells whose flags changed. */
     void setFlags(Qt::ItemFlags flags);
+    /*! \brief Sets (\a on) or clears the bits of \a flags. */
     void changeFlags(Qt::ItemFlags flags, bool on);
+    //!@{
+    /*! \brief Whether the value can be edited (Qt::ItemIsEditable). */
     void setEditable(bool editable) { changeFlags(Qt::ItemIsEditable, editable); }
     bool isEditable() const { return m_flags.testFlag(Qt::ItemIsEditable); }
+    //!@}
 
     /*! \brief Adds \a child as the last row, taking it out of its previous parent first. */
     void append(PropertyItem *child);
@@ -58,15 +74,20 @@ public:
     /*! \brief Takes \a child out without deleting it; the caller owns it again. */
     void remove(PropertyItem *child);
 
+    /*! \brief The model index of the name cell; invalid while detached. */
     QModelIndex index() const;
+    /*! \brief The model index of the value cell; invalid while detached. */
     QModelIndex valueIndex() const;
 
 protected:
     /*! \brief Called when the value of \a child or of one of its descendants changed. */
     virtual void childChanged(PropertyItem *child);
 
+    /*! \brief Tells the model that the value cell changed. */
     void emitDataChanged();
+    /*! \brief Calls the parent's childChanged() with this item. */
     void notifyParent();
+    /*! \brief Moves the item (and its subtree) under \a parent in \a model. */
     void setParentAndModel(PropertyItem *parent, PropertyItemModel *model);
 
 private:
@@ -94,17 +115,25 @@ class CORE_EXPORT PropertyItemModel : public QAbstractItemModel
 {
     Q_OBJECT
 public:
+    /*! \brief A model with an empty tree. */
     explicit PropertyItemModel(QObject *parent = nullptr);
     ~PropertyItemModel() override;
 
+    /*! \brief The invisible root; top-level items are its children. */
     PropertyItem *rootItem() const { return m_root; }
+    /*! \brief Adds \a item as the last top-level row. */
     void append(PropertyItem *item);
 
     /*! \brief The item behind \a index; the root item for an invalid index. */
     PropertyItem *itemFromIndex(const QModelIndex &index) const;
+    /*! \brief The index of the name cell of \a item; invalid for the root. */
     QModelIndex nameIndexFromItem(const PropertyItem *item) const;
+    /*! \brief The index of the value cell of \a item; invalid for the root. */
     QModelIndex valueIndexFromItem(const PropertyItem *item) const;
 
+    //! \name Reimplemented from QAbstractItemModel
+    //!@{
+    /*! \brief Reimplemented from QAbstractItemModel. */
     QModelIndex index(int row, int column,
                       const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &index) const override;
@@ -116,8 +145,9 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     QModelIndex buddy(const QModelIndex &index) const override;
+    //!@}
 
-public slots:
+public Q_SLOTS:
     /*! \brief Resets every item of the tree. */
     void revert() override;
 

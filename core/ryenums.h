@@ -1,11 +1,14 @@
 // The analyser's shared enumerations (namespace ry).
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file ryenums.h
+    \brief The ry enumerations: sample types and result flags. */
 #ifndef RYENUMS_H
 #define RYENUMS_H
 
 #include <QtGlobal>
 
 // Only QtCore: the value types use these without the helpers or widgets.
+/*! \brief The analyser's shared enumerations. */
 namespace ry {
 
 /*! \brief Kind of a sample; only statim and quality-control samples are told apart, every

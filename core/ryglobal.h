@@ -1,5 +1,8 @@
 // Exported helpers of the core library; the header the application includes for all of them.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file ryglobal.h
+    \brief Every helper of the core library in one include: message boxes and guards, numbers
+    and texts, scripts, sample numbers, the checksum, sleep and the ry enumerations. */
 #ifndef RYGLOBAL_H
 #define RYGLOBAL_H
 
@@ -19,9 +22,12 @@ class CORE_EXPORT Core
 {
 public:
     Core();
+    //!@{
+    /*! \brief Copying copies nothing. */
     Core(const Core &other);
-    ~Core();
     Core &operator=(const Core &other);
+    //!@}
+    ~Core();
 };
 
 #endif // RYGLOBAL_H

@@ -1,5 +1,7 @@
 // Sample numbers: their prefixes from the settings and the next free number of a day.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file samplenumber.h
+    \brief Sample-number prefixes and the next free sample number of a day. */
 #ifndef SAMPLENUMBER_H
 #define SAMPLENUMBER_H
 

@@ -1,5 +1,7 @@
 // Script evaluation on the toolkit's script engine, bounded by a time limit.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file scripting.h
+    \brief Script evaluation, bounded by a time limit. */
 #ifndef SCRIPTING_H
 #define SCRIPTING_H
 
@@ -18,10 +20,12 @@ CORE_EXPORT QVariant eval(const QString &program);
     still running at scriptTimeLimit() is stopped as for eval(). */
 CORE_EXPORT QVariant load_script(const QString &fileName);
 
+//!@{
 /*! \brief Milliseconds after which eval() and load_script() stop a script (10 000 unless
     set; 0 or less: no limit). While a script runs longer than a tenth of it, the calling
     thread's events are processed, as the limit needs them. */
 CORE_EXPORT void setScriptTimeLimit(int ms);
 CORE_EXPORT int scriptTimeLimit();
+//!@}
 
 #endif // SCRIPTING_H

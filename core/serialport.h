@@ -4,6 +4,7 @@
 #define SERIALPORT_H
 
 // Free of Qt on purpose: the Windows implementation is compiled stand-alone by a cross compiler.
+// Internal: not exported from the shared library; tests link the library's objects.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,16 +12,6 @@
 #if !defined(_WIN32)
 #include <condition_variable>
 #include <mutex>
-#endif
-
-#if defined(_WIN32)
-#if defined(CORE_LIBRARY)
-#define SERIALPORT_EXPORT __declspec(dllexport)
-#else
-#define SERIALPORT_EXPORT __declspec(dllimport)
-#endif
-#else
-#define SERIALPORT_EXPORT __attribute__((visibility("default")))
 #endif
 
 #if !defined(_WIN32)
@@ -84,42 +75,42 @@ struct Port
 
 //! The device path for a port name: "COM1" becomes "\\.\COM1" on Windows, "ttyS0" "/dev/ttyS0"
 //! on POSIX; a name that is already a device path is kept.
-SERIALPORT_EXPORT std::string devicePath(const std::string &name);
+std::string devicePath(const std::string &name);
 
 //! Opens the port named \a name (UTF-8) exclusively with the Access bits in \a access.
-SERIALPORT_EXPORT bool open(Port &port, const std::string &name, unsigned access);
+bool open(Port &port, const std::string &name, unsigned access);
 //! Closes the port; a transfer blocked on another thread returns with what it had.
-SERIALPORT_EXPORT void close(Port &port);
+void close(Port &port);
 
-SERIALPORT_EXPORT bool getLineState(const Port &port, LineState *state);
+bool getLineState(const Port &port, LineState *state);
 //! Writes the fields of \a state; every other setting of the port keeps its current value.
-SERIALPORT_EXPORT bool setLineState(Port &port, const LineState &state);
-SERIALPORT_EXPORT bool setTimeouts(Port &port, const Timeouts &timeouts);
+bool setLineState(Port &port, const LineState &state);
+bool setTimeouts(Port &port, const Timeouts &timeouts);
 
 //! Blocking transfers bounded by the time-outs; \a done holds the count even on failure.
-SERIALPORT_EXPORT bool read(Port &port, char *data, std::uint32_t size, std::uint32_t *done);
-SERIALPORT_EXPORT bool write(Port &port, const char *data, std::uint32_t size, std::uint32_t *done);
+bool read(Port &port, char *data, std::uint32_t size, std::uint32_t *done);
+bool write(Port &port, const char *data, std::uint32_t size, std::uint32_t *done);
 
 //! Bytes waiting in the receive queue (on Windows this also clears a pending line error).
-SERIALPORT_EXPORT bool queuedBytes(const Port &port, std::uint32_t *count);
-SERIALPORT_EXPORT bool purgeReceive(const Port &port);
+bool queuedBytes(const Port &port, std::uint32_t *count);
+bool purgeReceive(const Port &port);
 
-SERIALPORT_EXPORT int lastError();
+int lastError();
 //! The system's error code for an invalid argument (EINVAL, ERROR_INVALID_PARAMETER).
-SERIALPORT_EXPORT int invalidArgumentError();
+int invalidArgumentError();
 //! The system's text for \a error, in UTF-8.
-SERIALPORT_EXPORT std::string errorText(int error);
+std::string errorText(int error);
 
 //! Names of the serial ports present, each once.
-SERIALPORT_EXPORT std::vector<std::string> listPorts();
+std::vector<std::string> listPorts();
 
 #if !defined(_WIN32)
 //! The ports listed under a sysfs tty class folder, in natural order of their names.
-SERIALPORT_EXPORT std::vector<std::string> listPorts(const std::string &ttyClassFolder);
+std::vector<std::string> listPorts(const std::string &ttyClassFolder);
 //! Fills \a t, already read from the port, for a raw line with \a state; false on values the
 //! line cannot take (errno EINVAL).
-SERIALPORT_EXPORT bool toTermios(const LineState &state, termios *t);
-SERIALPORT_EXPORT LineState fromTermios(const termios &t);
+bool toTermios(const LineState &state, termios *t);
+LineState fromTermios(const termios &t);
 #endif
 
 } // namespace serialport

@@ -1,5 +1,7 @@
 // A millisecond sleep of the calling thread.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+/*! \file sleep.h
+    \brief A millisecond sleep of the calling thread. */
 #ifndef SLEEP_H
 #define SLEEP_H
 

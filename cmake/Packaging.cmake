@@ -1,0 +1,52 @@
+# Install rules of the upgrade tool and the Debian packages of the instrument PC (scripts/package):
+#   runtime  libcoagulationcore<major>   the shared library
+#   devel    libcoagulationcore-dev      headers, CMake package, pkg-config file
+#   tool     coagulation-dbupgrade       dbupgrade and its English translation
+
+# The tool looks for a translation named on its command line in Qt's translations folder, too.
+set(DBUPGRADE_TRANSLATIONS_DIR ${CMAKE_INSTALL_DATADIR}/qt5/translations CACHE STRING
+    "Install folder of the tool's .qm, relative to the prefix (Qt's translations folder on Debian)")
+install(TARGETS dbupgrade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+install(FILES $<TARGET_FILE_DIR:dbupgrade>/dbupgrade_en.qm
+    DESTINATION ${DBUPGRADE_TRANSLATIONS_DIR} COMPONENT tool)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME coagulation)
+set(CPACK_PACKAGE_CONTACT "Coagulation analyser software team <software@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Coagulation analyser: core library and database upgrade tool")
+set(CPACK_COMPONENTS_ALL runtime devel tool)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+# Dependencies on shared libraries come from dpkg-shlibdeps; the runtime package declares its
+# SONAME in a shlibs file, so packages built against it get theirs the same way.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libcoagulationcore${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "Core library of the coagulation analyser
+ Settings store over an instrument folder's databases, clot curves and analysis results,
+ helpers, a property tree model and a serial-port device.")
+
+set(CPACK_DEBIAN_DEVEL_PACKAGE_NAME libcoagulationcore-dev)
+set(CPACK_DEBIAN_DEVEL_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEVEL_DEPENDS runtime)
+set(CPACK_COMPONENT_DEVEL_DESCRIPTION "Core library of the coagulation analyser: development files
+ Headers, the CMake package CoagulationCore and the pkg-config file coagulationcore.")
+
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME coagulation-dbupgrade)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION misc)
+set(CPACK_COMPONENT_TOOL_DESCRIPTION "Database upgrade tool of the coagulation analyser
+ Brings the databases of an instrument folder to the current schema; with its English
+ translation.")
+
+# What dpkg-shlibdeps cannot see: Qt loads its SQLite driver as a plugin, and the development
+# files' CMake package finds Qt's through find_dependency.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS libqt5sql5-sqlite)
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS libqt5sql5-sqlite)
+set(CPACK_DEBIAN_DEVEL_PACKAGE_DEPENDS qtbase5-dev)
+
+include(CPack)
