@@ -740,7 +740,15 @@ void ProfilePrivate::moveToMainThread()
 Profile &Profile::instance()
 {
     static Profile profile;
-    static const bool owned = (profile.d->moveToMainThread(), true);
+    static const bool owned = [] {
+        profile.d->moveToMainThread();
+        // The store outlives the application object, and by its own destruction Qt's
+        // connections are gone: changes saved in the last turn of the event loop are written
+        // while the application is being torn down, when the connections still work.
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] { profile.d->writePending(); });
+        return true;
+    }();
     Q_UNUSED(owned)
     return profile;
 }

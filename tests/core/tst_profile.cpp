@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSemaphore>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -50,6 +51,7 @@ private slots:
     void saveWritesRow_data();
     void saveWritesRow();
     void unsavedChangeStaysInMemory();
+    void changeSavedJustBeforeQuitReachesFile();
     void removeDeletesRowAndKey();
     void workerThreadWriteReachesFileThroughEventLoop();
     void failedWriteIsLogged_data();
@@ -256,6 +258,17 @@ void tst_Profile::unsavedChangeStaysInMemory()
     }
     Profile restarted;
     QCOMPARE(restarted.value("schedule/test/PT", QVariant()), QVariant("yes"));
+}
+
+void tst_Profile::changeSavedJustBeforeQuitReachesFile()
+{
+    seed();
+    QProcess app;
+    app.start(QStringLiteral(SAVEQUIT), {QStringLiteral("schedule/test/PT"), QStringLiteral("last")});
+    QVERIFY(app.waitForFinished(60000));
+    QCOMPARE(app.exitCode(), 0);
+    QVERIFY2(!app.readAllStandardError().contains("Warning"), "the write failed");
+    QCOMPARE(storedValue("schedule/test/PT"), QVariant("last"));
 }
 
 void tst_Profile::removeDeletesRowAndKey()
