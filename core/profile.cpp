@@ -81,15 +81,30 @@ inline uint hashFinish(quint64 h, int size)
     return uint(h ^ (h >> 33));
 }
 
+// Four characters as one word, laid out alike from either form on any byte order.
+inline quint64 hashWord(const char16_t *units)
+{
+    quint64 word;
+    memcpy(&word, units, sizeof word);
+    return word;
+}
+
+inline quint64 hashWord(const uchar *bytes)
+{
+    quint32 v;
+    memcpy(&v, bytes, sizeof v);
+    quint64 word = v;
+    word = (word | word << 16) & Q_UINT64_C(0x0000ffff0000ffff);
+    return (word | word << 8) & Q_UINT64_C(0x00ff00ff00ff00ff);
+}
+
 template<typename Unit>
 uint hashUnits(const Unit *units, int size, uint seed)
 {
     quint64 h = seed;
     int i = 0;
-    for (; i + 4 <= size; i += 4) {
-        h = hashStep(h, quint64(units[i]) | quint64(units[i + 1]) << 16
-                            | quint64(units[i + 2]) << 32 | quint64(units[i + 3]) << 48);
-    }
+    for (; i + 4 <= size; i += 4)
+        h = hashStep(h, hashWord(units + i));
     if (i < size) {
         quint64 word = 0;
         for (int shift = 0; i < size; ++i, shift += 16)
@@ -372,9 +387,11 @@ public:
         if (m_code == SQLITE_OK)
             m_code = sqlite3_busy_timeout(m_db, BusyTimeout);
         // One read transaction for all statements: one lock and one check of the file, and the
-        // rows agree with the table count. Closing the handle ends it.
+        // rows agree with the table count. Closing the handle ends it. The pages are read from
+        // a map of the file rather than copied into a cache that closing throws away.
         if (m_code == SQLITE_OK)
-            m_code = sqlite3_exec(m_db, "pragma mmap_size = 268435456; begin", nullptr, nullptr, nullptr);
+            m_code = sqlite3_exec(m_db, "begin; pragma mmap_size = 268435456", nullptr, nullptr,
+                                  nullptr);
         keepError();
     }
     ~ProfileReader() { sqlite3_close(m_db); }
