@@ -13,6 +13,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -61,36 +62,107 @@ bool isAscii(const char *text, int size)
     return true;
 }
 
-// A key hashes alike as Latin-1 bytes and as UTF-16: both go through Qt's string hash.
+// A key hashes alike as Latin-1 bytes and as UTF-16, four characters a step: a load hashes
+// every key, and widening each to UTF-16 first cost as much as the rest of storing it.
+const quint64 HashFactor = Q_UINT64_C(0x9e3779b97f4a7c15);
+
+inline quint64 hashStep(quint64 h, quint64 word)
+{
+    h = (h ^ word) * HashFactor;
+    return h ^ (h >> 32);
+}
+
+inline uint hashFinish(quint64 h, int size)
+{
+    h ^= quint64(size);
+    h *= Q_UINT64_C(0xff51afd7ed558ccd);
+    h ^= h >> 33;
+    h *= Q_UINT64_C(0xc4ceb9fe1a85ec53);
+    return uint(h ^ (h >> 33));
+}
+
+// Four characters as one word, laid out alike from either form on any byte order.
+inline quint64 hashWord(const char16_t *units)
+{
+    quint64 word;
+    memcpy(&word, units, sizeof word);
+    return word;
+}
+
+inline quint64 hashWord(const uchar *bytes)
+{
+    quint32 v;
+    memcpy(&v, bytes, sizeof v);
+    quint64 word = v;
+    word = (word | word << 16) & Q_UINT64_C(0x0000ffff0000ffff);
+    return (word | word << 8) & Q_UINT64_C(0x00ff00ff00ff00ff);
+}
+
+template<typename Unit>
+uint hashUnits(const Unit *units, int size, uint seed)
+{
+    quint64 h = seed;
+    int i = 0;
+    for (; i + 4 <= size; i += 4)
+        h = hashStep(h, hashWord(units + i));
+    if (i < size) {
+        quint64 word = 0;
+        for (int shift = 0; i < size; ++i, shift += 16)
+            word |= quint64(units[i]) << shift;
+        h = hashStep(h, word);
+    }
+    return hashFinish(h, size);
+}
+
 uint keyHash(QStringView key, uint seed)
 {
-    return qHash(key, seed);
+    return hashUnits(reinterpret_cast<const char16_t *>(key.data()), int(key.size()), seed);
 }
 
 uint keyHash(QLatin1String key, uint seed)
 {
-    char16_t units[128];
-    if (key.size() > 128)
-        return qHash(QString(key), seed);
-    for (int i = 0; i < key.size(); ++i)
-        units[i] = uchar(key.data()[i]);
-    return qHash(QStringView(units, key.size()), seed);
+    return hashUnits(reinterpret_cast<const uchar *>(key.data()), key.size(), seed);
 }
 
 /*
     Table `profile` in memory: key -> value, with placeholders (invalid values) for keys looked
-    up in vain. The ASCII keys loaded at start-up share one Latin-1 buffer and all entries one
-    array, so a load of 10 000 rows costs one allocation per text value instead of three per row
-    (key, value and hash node), and freeing the store is as cheap. Other keys own their text.
+    up in vain. The ASCII keys loaded at start-up share one buffer and all entries one array, so
+    a load of 10 000 rows costs a handful of allocations instead of three per row (key, value
+    and hash node), and freeing the store is as cheap. Other keys own their text.
+    A loaded ASCII text or blob stays as its bytes in that buffer, right after its key, until
+    it is first read: building and freeing a string for every row, read or not, was about a
+    third of the cost of a store.
     A removed key keeps its entry, dead, for the next time it is set.
 */
 class SettingsTable
 {
 public:
-    const QVariant *find(QStringView key) const
+    enum RawType : quint8 { Built, Text, Blob };
+
+    // Under a shared lock: the value of key, or null when it has none or (raw) when it must
+    // be built first, which takes the exclusive lock.
+    const QVariant *find(QStringView key, bool &raw) const
     {
         const int i = entryOf(key, keyHash(key, m_seed));
-        return i >= 0 && m_entries[i].live ? &m_entries[i].value : nullptr;
+        if (i < 0 || !m_entries[i].live)
+            return nullptr;
+        raw = m_entries[i].raw != Built;
+        return raw ? nullptr : &m_entries[i].value;
+    }
+
+    // Under the exclusive lock: the value of key, built if need be.
+    const QVariant *find(QStringView key)
+    {
+        const int i = entryOf(key, keyHash(key, m_seed));
+        if (i < 0 || !m_entries[i].live)
+            return nullptr;
+        Entry &entry = m_entries[i];
+        if (entry.raw != Built) {
+            entry.value = rawValue(entry.raw, m_arena.constData() + entry.offset + entry.size,
+                                   entry.rawSize);
+            entry.raw = Built;
+        }
+        return &entry.value;
     }
 
     // The entry of key, created or revived as a placeholder when it is not there.
@@ -103,6 +175,7 @@ public:
             m_owned.push_back(key);
         } else {
             m_entries[i].live = true;
+            m_entries[i].raw = Built;
         }
         return m_entries[i].value;
     }
@@ -112,6 +185,7 @@ public:
         const int i = entryOf(key, keyHash(key, m_seed));
         if (i >= 0) {
             m_entries[i].live = false;
+            m_entries[i].raw = Built;
             m_entries[i].value = QVariant();
         }
     }
@@ -124,7 +198,7 @@ public:
             if (!entry.live)
                 continue;
             if (entry.latin1)
-                list.append(QString::fromLatin1(m_latin1.constData() + entry.offset, entry.size));
+                list.append(QString::fromLatin1(m_arena.constData() + entry.offset, entry.size));
             else
                 list.append(m_owned[entry.offset]);
         }
@@ -134,37 +208,85 @@ public:
     void reserve(int rows)
     {
         m_entries.reserve(m_entries.size() + rows);
-        m_latin1.reserve(m_latin1.size() + rows * 20);
         rehash(int(m_entries.size()) + rows);
+        // About a key and a short value each; untouched bytes cost no memory.
+        if (m_arena.size() < m_used + rows * 32)
+            m_arena.resize(m_used + rows * 32);
     }
 
     // Start-up: a repeated key keeps the last value.
+    void load(const QString &key, QVariant &&value) { insert(key) = std::move(value); }
     void load(QLatin1String key, QVariant &&value)
     {
         const uint hash = keyHash(key, m_seed);
         const int i = entryOf(key, hash);
         if (i >= 0) {
-            m_entries[i].live = true;
-            m_entries[i].value = std::move(value);
+            revive(i) = std::move(value);
             return;
         }
-        const int offset = m_latin1.size();
-        m_latin1.append(key.data(), key.size());
-        m_entries[add(hash, offset, key.size(), true)].value = std::move(value);
+        m_entries[add(hash, store(key.data(), key.size(), 0), key.size(), true)].value =
+            std::move(value);
     }
 
-    void load(const QString &key, QVariant &&value) { insert(key) = std::move(value); }
+    // Start-up: an ASCII text or a blob, kept as its bytes.
+    void loadRaw(QLatin1String key, RawType type, const char *bytes, int size)
+    {
+        const uint hash = keyHash(key, m_seed);
+        const int i = entryOf(key, hash);
+        if (i >= 0) {
+            revive(i) = rawValue(type, bytes, size);
+            return;
+        }
+        const int offset = store(key.data(), key.size(), size);
+        memcpy(m_arena.data() + offset + key.size(), bytes, size_t(size));
+        Entry &entry = m_entries[add(hash, offset, key.size(), true)];
+        entry.raw = type;
+        entry.rawSize = size;
+    }
 
 private:
     struct Entry
     {
         QVariant value;
-        uint hash;
-        int offset; // in m_latin1, or the index in m_owned
+        int offset; // in m_arena, or the index in m_owned
         int size;
+        int rawSize; // the bytes after the key, while raw is not Built
         bool latin1;
         bool live;
+        RawType raw;
     };
+
+    struct Slot
+    {
+        int entry;
+        uint hash;
+    };
+
+    static QVariant rawValue(RawType type, const char *bytes, int size)
+    {
+        if (type == Text)
+            return QString::fromLatin1(bytes, size);
+        return QByteArray(bytes, size);
+    }
+
+    QVariant &revive(int i)
+    {
+        m_entries[i].live = true;
+        m_entries[i].raw = Built;
+        return m_entries[i].value;
+    }
+
+    // Room for a key and the value after it; the offset of the key, which is copied in.
+    int store(const char *key, int size, int valueSize)
+    {
+        const int offset = m_used;
+        const int needed = offset + size + valueSize;
+        if (needed > m_arena.size())
+            m_arena.resize(std::max(needed, std::max(4096, m_arena.size() * 2)));
+        memcpy(m_arena.data() + offset, key, size_t(size));
+        m_used = needed;
+        return offset;
+    }
 
     bool matches(const Entry &entry, QStringView key) const
     {
@@ -173,7 +295,7 @@ private:
         if (!entry.latin1)
             return m_owned[entry.offset] == key;
         return QtPrivate::compareStrings(
-                   key, QLatin1String(m_latin1.constData() + entry.offset, entry.size))
+                   key, QLatin1String(m_arena.constData() + entry.offset, entry.size))
             == 0;
     }
 
@@ -183,22 +305,22 @@ private:
             return false;
         if (!entry.latin1)
             return QtPrivate::compareStrings(QStringView(m_owned[entry.offset]), key) == 0;
-        return memcmp(m_latin1.constData() + entry.offset, key.data(), size_t(key.size())) == 0;
+        return memcmp(m_arena.constData() + entry.offset, key.data(), size_t(key.size())) == 0;
     }
 
+    // The hash sits in the slot, so a probe past other keys does not touch their entries.
     template<typename Key>
     int entryOf(Key key, uint hash) const
     {
         if (m_slots.empty())
             return -1;
         const size_t mask = m_slots.size() - 1;
-        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            const int i = m_slots[slot];
-            if (i < 0)
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot &slot = m_slots[i];
+            if (slot.entry < 0)
                 return -1;
-            const Entry &entry = m_entries[i];
-            if (entry.hash == hash && matches(entry, key))
-                return i;
+            if (slot.hash == hash && matches(m_entries[slot.entry], key))
+                return slot.entry;
         }
     }
 
@@ -207,18 +329,18 @@ private:
         if ((m_entries.size() + 1) * 4 > m_slots.size() * 3)
             rehash(int(m_entries.size()) + 1);
         const int i = int(m_entries.size());
-        place(hash, i);
-        m_entries.push_back(Entry {QVariant(), hash, offset, size, latin1, true});
+        place(m_slots, Slot {i, hash});
+        m_entries.push_back(Entry {QVariant(), offset, size, 0, latin1, true, Built});
         return i;
     }
 
-    void place(uint hash, int i)
+    static void place(std::vector<Slot> &table, Slot slot)
     {
-        const size_t mask = m_slots.size() - 1;
-        size_t slot = hash & mask;
-        while (m_slots[slot] >= 0)
-            slot = (slot + 1) & mask;
-        m_slots[slot] = i;
+        const size_t mask = table.size() - 1;
+        size_t i = slot.hash & mask;
+        while (table[i].entry >= 0)
+            i = (i + 1) & mask;
+        table[i] = slot;
     }
 
     // At most three quarters full, so probes stay short.
@@ -229,16 +351,21 @@ private:
             size *= 2;
         if (size <= m_slots.size())
             return;
-        m_slots.assign(size, -1);
-        for (int i = 0; i < int(m_entries.size()); ++i)
-            place(m_entries[i].hash, i);
+        std::vector<Slot> table(size, Slot {-1, 0});
+        for (const Slot &slot : m_slots) {
+            if (slot.entry >= 0)
+                place(table, slot);
+        }
+        m_slots.swap(table);
     }
 
     uint m_seed = uint(qGlobalQHashSeed());
-    QByteArray m_latin1;
+    // The ASCII keys loaded at start-up, each followed by its raw value; m_used bytes in use.
+    QByteArray m_arena;
+    int m_used = 0;
     std::vector<QString> m_owned;
     std::vector<Entry> m_entries;
-    std::vector<int> m_slots;
+    std::vector<Slot> m_slots;
 };
 
 /*
@@ -260,9 +387,11 @@ public:
         if (m_code == SQLITE_OK)
             m_code = sqlite3_busy_timeout(m_db, BusyTimeout);
         // One read transaction for all statements: one lock and one check of the file, and the
-        // rows agree with the table count. Closing the handle ends it.
+        // rows agree with the table count. Closing the handle ends it. The pages are read from
+        // a map of the file rather than copied into a cache that closing throws away.
         if (m_code == SQLITE_OK)
-            m_code = sqlite3_exec(m_db, "begin", nullptr, nullptr, nullptr);
+            m_code = sqlite3_exec(m_db, "begin; pragma mmap_size = 268435456", nullptr, nullptr,
+                                  nullptr);
         keepError();
     }
     ~ProfileReader() { sqlite3_close(m_db); }
@@ -293,18 +422,46 @@ public:
         run(RowCountStatement,
             [&](sqlite3_stmt *statement) { values.reserve(sqlite3_column_int(statement, 0)); });
         return run(LoadStatement, [&](sqlite3_stmt *statement) {
-            QVariant value = column(statement, 1);
+            // The row's values as they are, without the checks each column call makes again;
+            // valid until the next step, and this handle is used by one thread.
+            sqlite3_value *name = sqlite3_column_value(statement, 0);
+            sqlite3_value *value = sqlite3_column_value(statement, 1);
             // A name that is not text comes out as the driver's variant converts it.
-            if (sqlite3_column_type(statement, 0) != SQLITE_TEXT) {
-                values.load(column(statement, 0).toString(), std::move(value));
+            if (sqlite3_value_type(name) != SQLITE_TEXT) {
+                values.load(column(statement, 0).toString(), column(statement, 1));
                 return;
             }
-            const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
-            const int size = sqlite3_column_bytes(statement, 0);
-            if (isAscii(utf8, size))
-                values.load(QLatin1String(utf8, size), std::move(value));
-            else
-                values.load(text(statement, 0), std::move(value));
+            const char *utf8 = reinterpret_cast<const char *>(sqlite3_value_text(name));
+            const int size = sqlite3_value_bytes(name);
+            if (!isAscii(utf8, size)) {
+                values.load(text(statement, 0), column(statement, 1));
+                return;
+            }
+            const QLatin1String key(utf8, size);
+            // An ASCII text or a blob is kept as its bytes, which read back as the same value;
+            // the rest is built now: numbers and null cost no allocation, other texts need
+            // SQLite's conversion, and an empty blob comes back null, unlike an empty copy.
+            switch (sqlite3_value_type(value)) {
+            case SQLITE_TEXT: {
+                const char *bytes = reinterpret_cast<const char *>(sqlite3_value_text(value));
+                const int bytesSize = sqlite3_value_bytes(value);
+                if (isAscii(bytes, bytesSize)) {
+                    values.loadRaw(key, SettingsTable::Text, bytes, bytesSize);
+                    return;
+                }
+                break;
+            }
+            case SQLITE_BLOB:
+                if (const void *bytes = sqlite3_value_blob(value)) {
+                    values.loadRaw(key, SettingsTable::Blob, static_cast<const char *>(bytes),
+                                   sqlite3_value_bytes(value));
+                    return;
+                }
+                break;
+            default:
+                break;
+            }
+            values.load(key, column(statement, 1));
         });
     }
 
@@ -839,10 +996,12 @@ QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
         std::shared_lock<std::shared_mutex> locker(d->lock);
-        if (const QVariant *stored = d->values.find(key))
+        bool raw = false;
+        if (const QVariant *stored = d->values.find(key, raw))
             return stored->isValid() ? *stored : defaultValue;
     }
-    // Remember the miss, so keys() lists every key the application asked for.
+    // Build a value read for the first time, or remember the miss, so keys() lists every key
+    // the application asked for.
     std::unique_lock<std::shared_mutex> locker(d->lock);
     return d->lookupLocked(key, defaultValue);
 }

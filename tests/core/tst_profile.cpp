@@ -174,6 +174,7 @@ void tst_Profile::loadGivesWhatTheDriverReads()
     seed();
     const QStringList values = {
         "9007199254740993",         "-2.5e-300", "''", "X'00FF10'", "NULL", "'a' || char(0) || 'b'",
+        "X''",
         "'caf\u00e9 \u4e0d\u51dd'",
         "CAST(X'C328' AS TEXT)", // invalid UTF-8
     };
