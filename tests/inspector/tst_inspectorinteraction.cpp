@@ -1,0 +1,154 @@
+// The inspector driven as an engineer uses it: a setting edited in the tree, then the upgrade
+// run from the Databases page, first refused, then through, on an old copy of the example site.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#include "databasespage.h"
+#include "inspectortestsite.h"
+#include "inspectorwindow.h"
+#include "modalboxcatcher.h"
+#include "settingspage.h"
+#include "testdatabase.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+class tst_InspectorInteraction : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void editSetting();
+    void upgrade();
+
+private:
+    QStringList states() const;
+    InspectorWindow *m_window = nullptr;
+};
+
+QStringList tst_InspectorInteraction::states() const
+{
+    const auto *table = m_window->findChild<QTreeWidget *>(QStringLiteral("databaseTable"));
+    QStringList result;
+    for (int i = 0; i < table->topLevelItemCount(); ++i)
+        result << table->topLevelItem(i)->text(DatabasesPage::FileColumn) + QStringLiteral(": ")
+                + table->topLevelItem(i)->text(DatabasesPage::StateColumn);
+    return result;
+}
+
+void tst_InspectorInteraction::initTestCase()
+{
+    QVERIFY(InspectorTestSite::enter());
+    m_window = InspectorTestSite::openWindow();
+    QVERIFY(m_window);
+}
+
+void tst_InspectorInteraction::cleanupTestCase()
+{
+    delete m_window;
+}
+
+void tst_InspectorInteraction::editSetting()
+{
+    SettingsPage *page = m_window->settingsPage();
+    m_window->tabs()->setCurrentWidget(page);
+    page->filterEdit()->setText(QStringLiteral("schedule/"));
+    const QModelIndex index = page->valueIndex(QStringLiteral("schedule/sample"));
+    QVERIFY(index.isValid());
+    QCOMPARE(index.data().toString(), QStringLiteral("5"));
+    // The filter keeps the group and drops what lies outside it.
+    QVERIFY(!page->valueIndex(QStringLiteral("hospital/name")).isValid());
+
+    page->view()->setCurrentIndex(index);
+    page->view()->edit(index);
+    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("7"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+
+    // Written through the store, with the type the row had.
+    const QList<QVariantList> rows = TestDatabase::rows(
+        QStringLiteral("profile.db"),
+        QStringLiteral("select value, typeof(value) from profile where name = 'schedule/sample'"));
+    QCOMPARE(rows, (QList<QVariantList>{{7, QStringLiteral("integer")}}));
+}
+
+void tst_InspectorInteraction::upgrade()
+{
+    m_window->tabs()->setCurrentWidget(m_window->databasesPage());
+    DatabasesPage *page = m_window->databasesPage();
+    auto *button = m_window->findChild<QPushButton *>(QStringLiteral("upgradeButton"));
+    auto *output = m_window->findChild<QPlainTextEdit *>(QStringLiteral("upgradeOutput"));
+    auto *progress = m_window->findChild<QProgressBar *>();
+    QVERIFY(button && output && progress);
+    QCOMPARE(states(),
+             (QStringList{QStringLiteral("profile.db: would upgrade, backup profile.db.v0.bak"),
+                          QStringLiteral("data.db: would upgrade, backup data.db.v0.bak"),
+                          QStringLiteral("qc.db: current"),
+                          QStringLiteral("syslog.db: would upgrade, backup syslog.db.v0.bak")}));
+    QVERIFY(button->isEnabled());
+
+    QSignalSpy finished(page, &DatabasesPage::upgradeFinished);
+    QSignalSpy statusRead(page, &DatabasesPage::statusRead);
+    ModalBoxCatcher boxes;
+
+    // A damaged syslog.db: the tool refuses before changing anything; the run shows as failed
+    // with the tool's reason, and the folder reads as a problem.
+    QFile syslog(QStringLiteral("syslog.db"));
+    QVERIFY(syslog.open(QIODevice::ReadWrite));
+    const QByteArray intact = syslog.readAll();
+    QVERIFY(syslog.seek(0));
+    syslog.write(QByteArray(intact.size(), 'x'));
+    syslog.close();
+    page->startUpgrade();
+    QVERIFY(finished.wait(60000) || !finished.isEmpty());
+    QCOMPARE(finished.takeFirst().at(0).toBool(), false);
+    QTRY_VERIFY(!statusRead.isEmpty());
+    QCOMPARE(statusRead.takeFirst().at(0).toInt(), 1);
+    QVERIFY(output->toPlainText().contains(QStringLiteral("syslog.db")));
+    // The failed run, the store's own warning as the folder is read again, the status.
+    QCOMPARE(boxes.boxes().size(), 3);
+    QCOMPARE(boxes.boxes().at(0).icon, QMessageBox::Critical);
+    QVERIFY(boxes.boxes().at(0).text.contains(QStringLiteral("is not a database")));
+    QVERIFY(boxes.boxes().at(2).text.contains(QStringLiteral("syslog.db: not a database")));
+    QVERIFY(!button->isEnabled());
+
+    QVERIFY(syslog.open(QIODevice::WriteOnly));
+    syslog.write(intact);
+    syslog.close();
+    page->refresh();
+    QVERIFY(statusRead.wait(20000));
+    QCOMPARE(statusRead.takeFirst().at(0).toInt(), 3);
+
+    // Through the button: disabled while it runs, every database current afterwards, and the
+    // settings page shows what the upgrade added.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(page->isUpgrading());
+    QVERIFY(!button->isEnabled());
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.takeFirst().at(0).toBool(), true);
+    QVERIFY(statusRead.wait(20000));
+    QCOMPARE(statusRead.takeFirst().at(0).toInt(), 0);
+    QVERIFY(InspectorTestSite::waitUntilRead(m_window));
+    QCOMPARE(states(),
+             (QStringList{QStringLiteral("profile.db: current"), QStringLiteral("data.db: current"),
+                          QStringLiteral("qc.db: current"), QStringLiteral("syslog.db: current")}));
+    QCOMPARE(progress->value(), progress->maximum());
+    QVERIFY(output->toPlainText().contains(QStringLiteral("profile.db: 0 -> 4")));
+    QVERIFY(output->toPlainText().contains(QStringLiteral("--- upgrade.log ---")));
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(boxes.boxes().size(), 3);
+    m_window->settingsPage()->filterEdit()->clear();
+    QVERIFY(m_window->settingsPage()->valueIndex(QStringLiteral("schedule/test/APTT")).isValid());
+}
+
+QTEST_MAIN(tst_InspectorInteraction)
+#include "tst_inspectorinteraction.moc"
