@@ -15,6 +15,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #ifdef Q_OS_WIN
@@ -200,9 +201,10 @@ BackupResult backupDatabase(const QString &fileName, int version)
         if (!backup) {
             rc = sqlite3_errcode(copy);
         } else {
-            // In steps, so a test can stop the process half-way through a copy.
+            // In a few dozen steps, so a test can stop the process half-way through a copy.
+            const int step = int(std::max<qint64>(8, pages / 64));
             do {
-                rc = sqlite3_backup_step(backup, 1024);
+                rc = sqlite3_backup_step(backup, step);
                 if (rc == SQLITE_OK)
                     UpdateBase::crashPoint(QLatin1String("copying backup ") + fileName);
             } while (rc == SQLITE_OK);

@@ -110,7 +110,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     if (parser.isSet(helpOption)) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        // The usage names the tool as users type it, not the path it was started by.
+        QString help = parser.helpText();
+        help.replace(arguments.first(), QStringLiteral("dbupgrade"));
+        std::fputs(help.toLocal8Bit().constData(), stdout);
         std::fputs(details, stdout);
         return 0;
     }

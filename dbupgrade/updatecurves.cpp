@@ -238,8 +238,13 @@ bool UpdateProfile::updateCurves()
             continue;
 
         curve.update();
-        if (!curve.isValid())
+        if (!curve.isValid()) {
             LOG_DEBUG() << "Invalid curve: name = " << curve.name() << " id = " << curve.id();
+            // Marked invalid by an earlier refit already: writing it again would change only
+            // its date, and would make every run write a database that is current.
+            if (!row.value(QStringLiteral("valid")).isNull())
+                continue;
+        }
 
         // The curve row and its points are written together: a curve marked valid with its
         // points left stale would never be refitted again.

@@ -136,7 +136,7 @@ bool hasDatabaseHeader(const QString &path)
     return file.read(16) == QByteArray("SQLite format 3\0", 16);
 }
 
-FileState readState(const QString &fileName, bool versioned)
+FileState readState(const QString &fileName, bool versioned, int busyMs)
 {
     FileState state;
     const QFileInfo info(fileName);
@@ -156,7 +156,7 @@ FileState readState(const QString &fileName, bool versioned)
     if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db, SQLITE_OPEN_READONLY,
                         nullptr)
         == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 30000);
+        sqlite3_busy_timeout(db, busyMs);
         sqlite3_stmt *query = nullptr;
         int rc = sqlite3_prepare_v2(db, "select version from version order by version desc", -1,
                                     &query, nullptr);
@@ -498,8 +498,10 @@ QString preflight()
     const QString folder = QDir::currentPath();
     FileState states[std::size(updaters)];
     for (size_t i = 0; i < std::size(updaters); ++i)
+        // Not waited for: a held database is announced and waited for by the run itself, and
+        // counts as one to upgrade meanwhile.
         states[i] = readState(QLatin1String(updaters[i].fileName),
-                              updaters[i].currentVersion != notVersioned);
+                              updaters[i].currentVersion != notVersioned, 0);
     if (!states[0].exists && !states[1].exists)
         return QStringLiteral("%1 is not an instrument folder: it holds neither profile.db nor "
                               "data.db; nothing was changed")
@@ -555,7 +557,7 @@ int printStatus(FILE *console)
     int exitCode = 0;
     for (const UpdaterEntry &entry : updaters) {
         const QString name = QLatin1String(entry.fileName);
-        const FileState state = readState(name, entry.currentVersion != notVersioned);
+        const FileState state = readState(name, entry.currentVersion != notVersioned, 30000);
         printLine(console,
                   name + QStringLiteral(": ")
                       + describe(entry, state, &exitCode));

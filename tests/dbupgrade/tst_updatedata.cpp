@@ -121,8 +121,12 @@ void TestUpdateData::upgradeToCurrentForm()
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 0);
     // Only the missing groups ran: any step repeated on a newer form would have failed and
-    // been logged.
-    QCOMPARE(readLines(m_site->filePath("upgrade.log")), QStringList());
+    // been logged. A newer database is stamped down with a warning.
+    QStringList lines = logMessages(m_site->filePath("upgrade.log"));
+    if (lines.size() == 1 && QByteArray(QTest::currentDataTag()) == "above 4"
+        && lines.first().contains("data.db: version 7 is newer than this tool's 4"))
+        lines.clear();
+    QCOMPARE(lines, QStringList());
     QCOMPARE(databaseDump(data()), databaseDump(reference));
     QCOMPARE(queryTexts(data(), "select typeof(version), version from version"),
              QStringList({"integer|4"}));
@@ -323,35 +327,27 @@ void TestUpdateData::deletingPatientClearsItsRows()
 void TestUpdateData::lookupCopyFails_data()
 {
     QTest::addColumn<QString>("table");
-    QTest::addColumn<QStringList>("rows");
 
-    QTest::newRow("first table") << "department"
-                                 << QStringList({"1|ICU|Intensive care", "4|card|Cardiology",
-                                                 "9|Obs|Obstetrics"});
-    QTest::newRow("last table") << "operator" << QStringList({"1|Wu Yan", "5|Sun Qiang"});
+    QTest::newRow("first table") << "department";
+    QTest::newRow("last table") << "operator";
 }
 
 void TestUpdateData::lookupCopyFails()
 {
     QFETCH(QString, table);
-    QFETCH(QStringList, rows);
     const QByteArray setup = QString("alter table %1 add column remark text;").arg(table).toUtf8();
     QVERIFY(makeSite("data_v0.sql", setup));
+    const QStringList before = databaseDump(data());
 
     const ProgramRun run = runTool({"upgrade.log"});
     QCOMPARE(run.exitCode, 1);
-    const QStringList lines = readLines(m_site->filePath("upgrade.log"));
+    const QStringList lines = logMessages(m_site->filePath("upgrade.log"));
     QCOMPARE(lines.size(), 1);
     // The copy's own insert statement, as the driver writes it.
     QVERIFY2(lines.first().contains(QString("[INSERT INTO \"%1\" (").arg(table)),
              qPrintable(lines.first()));
-    // The old rows wait in the backup beside the empty new table; the version stays unwritten.
-    const QString columns = table == "operator" ? "id, name" : "id, abbr, name";
-    QCOMPARE(queryTexts(data(), QString("select %1 from %2_bak order by id").arg(columns, table)),
-             rows);
-    QCOMPARE(queryTexts(data(), QString("select count(*) from %1").arg(table)), QStringList({"0"}));
-    QCOMPARE(queryTexts(data(), "select count(*) from sqlite_master where name = 'version'"),
-             QStringList({"0"}));
+    // The whole run is undone: the old rows in their table, no backup table, no version.
+    QCOMPARE(databaseDump(data()), before);
     QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v0.bak", "profile.db", "upgrade.log"}));
 }
 
@@ -362,7 +358,7 @@ void TestUpdateData::fatalStepFails()
 
     const ProgramRun run = runTool({"upgrade.log"});
     QCOMPARE(run.exitCode, 1);
-    const QStringList lines = readLines(m_site->filePath("upgrade.log"));
+    const QStringList lines = logMessages(m_site->filePath("upgrade.log"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().endsWith("[alter table patient add sampleType text]"),
              qPrintable(lines.first()));
@@ -393,7 +389,7 @@ void TestUpdateData::failedCopyRollsBackGroup()
 
     const ProgramRun run = runTool({"upgrade.log"});
     QCOMPARE(run.exitCode, 1);
-    const QStringList lines = readLines(m_site->filePath("upgrade.log"));
+    const QStringList lines = logMessages(m_site->filePath("upgrade.log"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().contains("[" + statement), qPrintable(lines.first()));
     // Old tables, rows and version as they were: nothing dropped that was not copied.
@@ -406,8 +402,8 @@ void TestUpdateData::failedCommitReported()
     QVERIFY(makeSite("data_v2.sql"));
     const QStringList before = databaseDump(data());
 
-    // A reader's open transaction keeps the tool from committing (after the driver's wait for
-    // the lock runs out).
+    // A reader's open transaction keeps the tool from committing (after the tool's wait for
+    // the lock runs out); the whole run is rolled back.
     const QString connection = "reader";
     {
         QSqlDatabase reader = QSqlDatabase::addDatabase("QSQLITE", connection);
@@ -420,9 +416,9 @@ void TestUpdateData::failedCommitReported()
 
         const ProgramRun run = runTool({"upgrade.log"});
         QCOMPARE(run.exitCode, 1);
-        const QStringList lines = readLines(m_site->filePath("upgrade.log"));
+        const QStringList lines = logMessages(m_site->filePath("upgrade.log"));
         QVERIFY(!lines.isEmpty());
-        QVERIFY2(lines.last().endsWith("[end transaction]"), qPrintable(lines.join('\n')));
+        QVERIFY2(lines.last().endsWith("[commit]"), qPrintable(lines.join('\n')));
         QVERIFY(query.exec("commit"));
         reader.close();
     }

@@ -84,7 +84,7 @@ void TestUpgradeDriver::logFileAppended()
         // Everything went to the log; the log's name, tried as a translation, said nothing.
         QCOMPARE(QString::fromUtf8(run.standardError), QString());
 
-        const QStringList lines = readLines(m_site->filePath("upgrade.log"));
+        const QStringList lines = logMessages(m_site->filePath("upgrade.log"));
         QCOMPARE(lines.size(), 1 + round);
         QCOMPARE(lines.first(), QString("earlier line"));
         const QRegularExpression expected(
@@ -134,9 +134,18 @@ void TestUpgradeDriver::translationLoaded()
     QVERIFY(QFile::copy(UPGRADE_TEST_QM, qm));
 
     const ProgramRun run = runTool({"upgrade.log", argument});
+    if (!translated) {
+        // Texts stored untranslated could not be taken back: the run is refused untouched.
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.standardError.contains("the translation " + argument.toUtf8()
+                                            + " cannot be found or loaded"),
+                 run.standardError.constData());
+        QVERIFY(!QFile::exists(m_site->filePath("upgrade.log")));
+        return;
+    }
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QString::fromUtf8(run.standardError), QString());
-    const QStringList lines = readLines(m_site->filePath("upgrade.log"));
+    const QStringList lines = logMessages(m_site->filePath("upgrade.log"));
     QCOMPARE(lines.size(), 1);
     // The driver's error text of a failed statement is one the fixture translates.
     QCOMPARE(lines.first().contains("Anweisung nicht ausführbar"), translated);
@@ -145,46 +154,43 @@ void TestUpgradeDriver::translationLoaded()
 
 void TestUpgradeDriver::failingUpdaterEndsRun_data()
 {
-    QTest::addColumn<QString>("unreadable");
-    QTest::addColumn<QStringList>("built");
+    QTest::addColumn<QString>("failing");
     QTest::addColumn<QStringList>("entries");
 
-    QTest::newRow("profile.db") << "profile.db" << QStringList()
-                                << QStringList({"profile.db", "upgrade.log"});
+    QTest::newRow("profile.db") << "profile.db"
+                                << QStringList({"data.db", "profile.db", "profile.db.v3.bak",
+                                                "upgrade.log"});
     // profile.db was changed, so its copy from before sits beside it.
-    QTest::newRow("data.db") << "data.db" << QStringList({"profile.db"})
-                             << QStringList({"data.db", "profile.db", "profile.db.v3.bak",
-                                             "upgrade.log"});
+    QTest::newRow("data.db") << "data.db"
+                             << QStringList({"data.db", "data.db.v0.bak", "profile.db",
+                                             "profile.db.v3.bak", "upgrade.log"});
 }
 
 void TestUpgradeDriver::failingUpdaterEndsRun()
 {
-    QFETCH(QString, unreadable);
-    QFETCH(QStringList, built);
+    QFETCH(QString, failing);
     QFETCH(QStringList, entries);
     m_site.reset(new TemporarySite);
     QVERIFY(m_site->isValid());
-    // profile.db is one version behind, so its version row is rewritten; after the failure
-    // nothing else is touched.
-    for (const QString &name : built) {
-        QString error;
-        const QString fixture = name == "profile.db" ? "profile_v3.sql" : "data_v4.sql";
-        QVERIFY2(m_site->build(name, fixture, &error), qPrintable(error));
-    }
-    // A folder in place of the database: it cannot be opened.
-    QVERIFY(QDir().mkdir(unreadable));
+    // profile.db is one version behind, so its version row is rewritten; a fatal step fails.
+    QString error;
+    QVERIFY2(m_site->build("profile.db", "profile_v3.sql", &error), qPrintable(error));
+    QVERIFY2(m_site->build("data.db", "data_v0.sql", &error), qPrintable(error));
+    QVERIFY(runSql(failing, failing == "profile.db" ? "drop table assayItem; drop table variable;"
+                                                     : "drop table patient;"));
+    const QStringList before = databaseDump(failing);
 
     const ProgramRun run = runTool({"upgrade.log"});
     QVERIFY(run.finished);
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     QCOMPARE(run.exitCode, 1);
-    // The databases after the failed one were never opened, so never created.
+    // The databases after the failed one were never opened, so never created; the failed one
+    // is as it was.
     QCOMPARE(m_site->entries(), entries);
-    const QStringList lines = readLines(m_site->filePath("upgrade.log"));
-    QVERIFY(!lines.isEmpty());
-    QVERIFY2(lines.first().startsWith("Warning: Can't open " + unreadable + ": "),
-             qPrintable(lines.first()));
-    if (built.contains("profile.db")) {
+    QCOMPARE(databaseDump(failing), before);
+    QVERIFY2(run.standardOutput.trimmed().split('\n').last().startsWith(failing.toUtf8() + ": "),
+             run.standardOutput.constData());
+    if (failing == "data.db") {
         QCOMPARE(queryTexts(m_site->filePath("profile.db"), "select * from version"),
                  QStringList({"4"}));
     }

@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
 #include <utility>
 
 namespace UpgradeTest {
@@ -98,6 +99,17 @@ QStringList readLines(const QString &path)
     if (text.isEmpty())
         return QStringList();
     return text.split(QLatin1Char('\n'));
+}
+
+QStringList logMessages(const QString &path)
+{
+    QStringList lines = readLines(path);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const QString &line) {
+                                   return line.startsWith(QLatin1String("Info: "));
+                               }),
+                lines.end());
+    return lines;
 }
 
 QList<QVariantList> queryRows(const QString &databasePath, const QString &sql, QString *error)

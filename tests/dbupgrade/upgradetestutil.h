@@ -43,6 +43,8 @@ ProgramRun runTool(const QStringList &arguments, const QString &workingDirectory
 QByteArray readFile(const QString &path);
 //! The lines of a text file, without their line ends.
 QStringList readLines(const QString &path);
+//! The messages of the tool's log: its lines without the run's record lines ("Info: ").
+QStringList logMessages(const QString &path);
 
 //! Every row of \a sql on \a databasePath, read through a connection of its own that is removed
 //! again; an empty list and a test failure message in \a error when the query fails.
