@@ -49,8 +49,8 @@ QString tickLabel(double value, double step)
 }
 
 // \a span gives the x range and the segment boundaries; \a curve the points drawn.
-void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve,
-               const QString &yTitle, const QColor &colour, const ClotCurve &span)
+void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve, const QString &yTitle,
+               const QColor &colour, const ClotCurve &span)
 {
     const QFontMetrics metrics = painter.fontMetrics();
     const QRect plot = frame.adjusted(64, metrics.height() + 6, -12, -(2 * metrics.height() + 8));
@@ -78,9 +78,8 @@ void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve,
     }
     const Range xs = paddedRange(xMin, xMax);
     const Range ys = paddedRange(yMin, yMax);
-    const auto px = [&](double x) {
-        return plot.left() + (x - xs.min) / (xs.max - xs.min) * plot.width();
-    };
+    const auto px
+        = [&](double x) { return plot.left() + (x - xs.min) / (xs.max - xs.min) * plot.width(); };
     const auto py = [&](double y) {
         return plot.bottom() - (y - ys.min) / (ys.max - ys.min) * plot.height();
     };
@@ -121,9 +120,9 @@ void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve,
     painter.setPen(Qt::black);
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
     painter.drawLine(plot.bottomLeft(), plot.topLeft());
-    painter.drawText(QRect(plot.left(), plot.bottom() + metrics.height() + 6, plot.width(),
-                           metrics.height()),
-                     Qt::AlignHCenter | Qt::AlignTop, CurvePlot::tr("time [s]"));
+    painter.drawText(
+        QRect(plot.left(), plot.bottom() + metrics.height() + 6, plot.width(), metrics.height()),
+        Qt::AlignHCenter | Qt::AlignTop, CurvePlot::tr("time [s]"));
 
     // Where each later segment starts: its points follow a pause of the measurement.
     painter.setPen(QPen(QColor(200, 80, 40), 1, Qt::DashLine));
@@ -192,7 +191,8 @@ void CurvePlot::paint(QPainter &painter, const QRect &area) const
     painter.setPen(Qt::black);
     if (m_curve.isEmpty()) {
         painter.drawText(area, Qt::AlignCenter,
-                         m_title.isEmpty() ? tr("No result selected") : m_title + QLatin1Char('\n')
+                         m_title.isEmpty() ? tr("No result selected")
+                                           : m_title + QLatin1Char('\n')
                                  + tr("No clot curve is stored for this result."));
         return;
     }

@@ -25,10 +25,10 @@ namespace {
 
 // Old folders keep their results in table `result`; upgraded ones show the counting version of
 // each result through the view of the same name, so one statement reads both.
-const char resultsStatement[] =
-    "select r.patientId, p.name, p.sampleNo, p.date, r.item, r.subitem, r.result, r.flag, r.unit"
-    " from result r left join patient p on p.id = r.patientId"
-    " order by p.date, p.sampleNo, r.patientId, r.displayOrder, r.id";
+const char resultsStatement[]
+    = "select r.patientId, p.name, p.sampleNo, p.date, r.item, r.subitem, r.result, r.flag, r.unit"
+      " from result r left join patient p on p.id = r.patientId"
+      " order by p.date, p.sampleNo, r.patientId, r.displayOrder, r.id";
 
 enum { PatientIdRole = Qt::UserRole + 1 };
 
@@ -42,14 +42,12 @@ ResultLoader::ResultLoader(const QString &fileName, int batchSize)
 
 void ResultLoader::run()
 {
-    const QString connection =
-        QStringLiteral("inspector-results-%1").arg(quintptr(this), 0, 16);
+    const QString connection = QStringLiteral("inspector-results-%1").arg(quintptr(this), 0, 16);
     QString error;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(m_fileName);
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY"));
         if (!db.open()) {
             error = db.lastError().text();
         } else {
@@ -177,10 +175,11 @@ void ResultsPage::reload()
     connect(m_thread, &QThread::started, m_loader, &ResultLoader::run);
     // Batches still queued from a load that was stopped belong to the old table.
     const int generation = ++m_generation;
-    connect(m_loader, &ResultLoader::rowsReady, this, [this, generation](const QVector<ResultRow> &rows) {
-        if (generation == m_generation)
-            appendRows(rows);
-    });
+    connect(m_loader, &ResultLoader::rowsReady, this,
+            [this, generation](const QVector<ResultRow> &rows) {
+                if (generation == m_generation)
+                    appendRows(rows);
+            });
     connect(m_loader, &ResultLoader::finished, this, [this, generation](const QString &error) {
         if (generation == m_generation)
             loadFinished(error);

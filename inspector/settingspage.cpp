@@ -152,8 +152,8 @@ protected:
         if (m_text.isEmpty())
             return true;
         auto *model = static_cast<PropertyItemModel *>(sourceModel());
-        const auto *item = static_cast<const SettingItem *>(
-            model->itemFromIndex(model->index(row, 0, parent)));
+        const auto *item
+            = static_cast<const SettingItem *>(model->itemFromIndex(model->index(row, 0, parent)));
         return item->path().contains(m_text, Qt::CaseInsensitive)
             || item->value().toString().contains(m_text, Qt::CaseInsensitive);
     }

@@ -64,8 +64,7 @@ bool waitUntilRead(InspectorWindow *window)
     return QTest::qWaitFor(
         [window] {
             return !window->databasesPage()->isReadingStatus()
-                && !window->databasesPage()->isUpgrading()
-                && !window->resultsPage()->isLoading();
+                && !window->databasesPage()->isUpgrading() && !window->resultsPage()->isLoading();
         },
         30000);
 }

@@ -69,8 +69,8 @@ void tst_InspectorScreens::page()
     m_window->tabs()->setCurrentIndex(tab);
     // Before: a curve in two segments; after: one whose optical density is drawn whole.
     if (tab == InspectorWindow::ResultsTab)
-        QVERIFY(m_window->resultsPage()->selectTest(
-            afterUpgrade ? QStringLiteral("PT") : QStringLiteral("APTT")));
+        QVERIFY(m_window->resultsPage()->selectTest(afterUpgrade ? QStringLiteral("PT")
+                                                                 : QStringLiteral("APTT")));
     QTest::qWait(50);
     const QImage actual = m_window->grab().toImage().convertToFormat(QImage::Format_RGB32);
 
