@@ -5,16 +5,21 @@
 #include "inspectortestsite.h"
 #include "inspectorwindow.h"
 #include "modalboxcatcher.h"
+#include "resultspage.h"
 #include "settingspage.h"
 #include "testdatabase.h"
 
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -25,6 +30,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void editSetting();
+    void resultsInBatches();
     void upgrade();
 
 private:
@@ -79,6 +85,55 @@ void tst_InspectorInteraction::editSetting()
         QStringLiteral("profile.db"),
         QStringLiteral("select value, typeof(value) from profile where name = 'schedule/sample'"));
     QCOMPARE(rows, (QList<QVariantList> {{7, QStringLiteral("integer")}}));
+}
+
+void tst_InspectorInteraction::resultsInBatches()
+{
+    // 1000 results in batches of 64: every row arrives, in order, the last batch a short one.
+    {
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("many"));
+        db.setDatabaseName(QStringLiteral("many.db"));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const char *statement :
+             {"create table patient(id integer primary key, sampleNo, date, name)",
+              "create table result(id integer primary key, patientId, item, subitem, result, "
+              "flag, unit, displayOrder)",
+              "insert into patient values(1, 1, '2024-03-04', 'P')",
+              "with recursive n(i) as (select 1 union all select i + 1 from n where i < 1000) "
+              "insert into result select i, 1, 'PT', 'PT.T', i, 0, 's', i from n"})
+            QVERIFY2(query.exec(QLatin1String(statement)), statement);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("many"));
+
+    ResultLoader loader(QStringLiteral("many.db"), 64);
+    QThread thread;
+    loader.moveToThread(&thread);
+    connect(&thread, &QThread::started, &loader, &ResultLoader::run);
+    QSignalSpy batches(&loader, &ResultLoader::rowsReady);
+    QSignalSpy finished(&loader, &ResultLoader::finished);
+    thread.start();
+    QVERIFY(finished.wait(20000));
+    thread.quit();
+    QVERIFY(thread.wait(20000));
+    QCOMPARE(finished.at(0).at(0).toString(), QString());
+    QCOMPARE(batches.size(), 16);
+    QVector<double> values;
+    for (const QList<QVariant> &batch : qAsConst(batches)) {
+        for (const ResultRow &row : batch.at(0).value<QVector<ResultRow>>())
+            values << row.value;
+    }
+    QCOMPARE(values.size(), 1000);
+    QCOMPARE(values.first(), 1.0);
+    QCOMPARE(values.last(), 1000.0);
+
+    // The selected curve exports as a picture.
+    ResultsPage *page = m_window->resultsPage();
+    QVERIFY(page->selectTest(QStringLiteral("APTT")));
+    QVERIFY(page->exportPng(QStringLiteral("curve.png")));
+    QCOMPARE(QImage(QStringLiteral("curve.png")).size(), QSize(960, 720));
 }
 
 void tst_InspectorInteraction::upgrade()
