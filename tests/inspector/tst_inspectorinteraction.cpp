@@ -78,13 +78,14 @@ void tst_InspectorInteraction::editSetting()
     editor->selectAll();
     QTest::keyClicks(editor, QStringLiteral("7"));
     QTest::keyClick(editor, Qt::Key_Return);
-    QCoreApplication::processEvents();
 
-    // Written through the store, with the type the row had.
-    const QList<QVariantList> rows = TestDatabase::rows(
-        QStringLiteral("profile.db"),
-        QStringLiteral("select value, typeof(value) from profile where name = 'schedule/sample'"));
-    QCOMPARE(rows, (QList<QVariantList> {{7, QStringLiteral("integer")}}));
+    // Written through the store once the event loop runs, with the type the row had.
+    const auto stored = [] {
+        return TestDatabase::rows(QStringLiteral("profile.db"),
+                                  QStringLiteral("select value, typeof(value) from profile "
+                                                 "where name = 'schedule/sample'"));
+    };
+    QTRY_COMPARE(stored(), (QList<QVariantList> {{7, QStringLiteral("integer")}}));
 }
 
 void tst_InspectorInteraction::resultsInBatches()
