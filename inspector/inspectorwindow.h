@@ -31,10 +31,13 @@ public:
     /*! \brief Reads every page again, the settings through a fresh store: an upgrade
         rewrites table profile behind the store's copy in memory. */
     void reload();
+    /*! \brief Asks for a folder and starts another inspector on it. */
+    void openAnotherFolder();
 
 private:
     void rereadSettingsAndResults();
 
+    QString m_toolPath;
     QTabWidget *m_tabs;
     DatabasesPage *m_databases;
     SettingsPage *m_settings;
