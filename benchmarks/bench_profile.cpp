@@ -1,8 +1,9 @@
-// Settings store against QSettings over an INI file of the same keys: read, load and write.
+// Settings store against QSettings over an INI file of the same keys: read, load and writes.
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "benchsite.h"
 #include "profile.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QSettings>
@@ -87,12 +88,15 @@ void registerAll(const BenchSite &site, Stores &stores)
         }
     });
 
+    // One change, written before the next: a transaction (ours) against a file rewrite (peer).
     benchmark::RegisterBenchmark("settings_write/ours", [&](benchmark::State &state) {
         const QString key = QStringLiteral("group0/setting0");
         int i = 0;
-        for (auto _ : state)
+        for (auto _ : state) {
             stores.profile.setValue(key, ++i & 1 ? QStringLiteral("one") : QStringLiteral("two"),
                                     true);
+            QCoreApplication::processEvents();
+        }
     })->UseRealTime();
     benchmark::RegisterBenchmark("settings_write/peer", [&](benchmark::State &state) {
         const QString key = QStringLiteral("group0/setting0");
@@ -102,6 +106,29 @@ void registerAll(const BenchSite &site, Stores &stores)
             stores.ini.sync();
         }
     })->UseRealTime();
+
+    // A burst: every key changed, then the store's thread turns its loop once (ours) or the
+    // file is synced once (peer). Each run stores other values than the one before.
+    const auto burstOurs = [&](benchmark::State &state) {
+        int i = 0;
+        for (auto _ : state) {
+            const QString value = QStringLiteral("burst %1").arg(++i);
+            for (const QString &key : keys)
+                stores.profile.setValue(key, value, true);
+            QCoreApplication::processEvents();
+        }
+    };
+    const auto burstPeer = [&](benchmark::State &state) {
+        int i = 0;
+        for (auto _ : state) {
+            const QString value = QStringLiteral("burst %1").arg(++i);
+            for (const QString &key : keys)
+                stores.ini.setValue(key, value);
+            stores.ini.sync();
+        }
+    };
+    benchmark::RegisterBenchmark("settings_burst_write/ours", burstOurs)->UseRealTime();
+    benchmark::RegisterBenchmark("settings_burst_write/peer", burstPeer)->UseRealTime();
 }
 
 } // namespace

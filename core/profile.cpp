@@ -5,10 +5,21 @@
 #include "ryglobal.h"
 #include "sqlwarning_p.h"
 
+#include <QCoreApplication>
 #include <QHash>
-#include <QReadWriteLock>
+#include <QSqlDriver>
 #include <QSqlQuery>
+#include <QThread>
 
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -18,6 +29,7 @@ const char QcConnection[] = "qc.db";
 const char SyslogConnection[] = "syslog.db";
 
 // Another process (the upgrade tool, a second instance) may hold a lock for a while.
+const int BusyTimeout = 30000;
 const char ConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=30000";
 
 QSqlDatabase addConnection(const QString &name, const QString &fileName)
@@ -28,21 +40,605 @@ QSqlDatabase addConnection(const QString &name, const QString &fileName)
     return db;
 }
 
+const char TableCountStatement[] = "select count(*) from sqlite_master where type = 'table'";
+const char RowCountStatement[] = "select count(*) from profile";
 const char LoadStatement[] = "select name, value from profile";
+
+bool isAscii(const char *text, int size)
+{
+    int i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        memcpy(&word, text + i, sizeof word);
+        if (word & Q_UINT64_C(0x8080808080808080))
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (static_cast<signed char>(text[i]) < 0)
+            return false;
+    }
+    return true;
+}
+
+// A key hashes alike as Latin-1 bytes and as UTF-16: both go through Qt's string hash.
+uint keyHash(QStringView key, uint seed)
+{
+    return qHash(key, seed);
+}
+
+uint keyHash(QLatin1String key, uint seed)
+{
+    char16_t units[128];
+    if (key.size() > 128)
+        return qHash(QString(key), seed);
+    for (int i = 0; i < key.size(); ++i)
+        units[i] = uchar(key.data()[i]);
+    return qHash(QStringView(units, key.size()), seed);
+}
+
+/*
+    Table `profile` in memory: key -> value, with placeholders (invalid values) for keys looked
+    up in vain. The ASCII keys loaded at start-up share one Latin-1 buffer and all entries one
+    array, so a load of 10 000 rows costs one allocation per text value instead of three per row
+    (key, value and hash node), and freeing the store is as cheap. Other keys own their text.
+    A removed key keeps its entry, dead, for the next time it is set.
+*/
+class SettingsTable
+{
+public:
+    const QVariant *find(QStringView key) const
+    {
+        const int i = entryOf(key, keyHash(key, m_seed));
+        return i >= 0 && m_entries[i].live ? &m_entries[i].value : nullptr;
+    }
+
+    // The entry of key, created or revived as a placeholder when it is not there.
+    QVariant &insert(const QString &key)
+    {
+        const uint hash = keyHash(key, m_seed);
+        int i = entryOf(key, hash);
+        if (i < 0) {
+            i = add(hash, int(m_owned.size()), key.size(), false);
+            m_owned.push_back(key);
+        } else {
+            m_entries[i].live = true;
+        }
+        return m_entries[i].value;
+    }
+
+    void remove(QStringView key)
+    {
+        const int i = entryOf(key, keyHash(key, m_seed));
+        if (i >= 0) {
+            m_entries[i].live = false;
+            m_entries[i].value = QVariant();
+        }
+    }
+
+    QStringList keys() const
+    {
+        QStringList list;
+        list.reserve(int(m_entries.size()));
+        for (const Entry &entry : m_entries) {
+            if (!entry.live)
+                continue;
+            if (entry.latin1)
+                list.append(QString::fromLatin1(m_latin1.constData() + entry.offset, entry.size));
+            else
+                list.append(m_owned[entry.offset]);
+        }
+        return list;
+    }
+
+    void reserve(int rows)
+    {
+        m_entries.reserve(m_entries.size() + rows);
+        m_latin1.reserve(m_latin1.size() + rows * 20);
+        rehash(int(m_entries.size()) + rows);
+    }
+
+    // Start-up: a repeated key keeps the last value.
+    void load(QLatin1String key, QVariant &&value)
+    {
+        const uint hash = keyHash(key, m_seed);
+        const int i = entryOf(key, hash);
+        if (i >= 0) {
+            m_entries[i].live = true;
+            m_entries[i].value = std::move(value);
+            return;
+        }
+        const int offset = m_latin1.size();
+        m_latin1.append(key.data(), key.size());
+        m_entries[add(hash, offset, key.size(), true)].value = std::move(value);
+    }
+
+    void load(const QString &key, QVariant &&value) { insert(key) = std::move(value); }
+
+private:
+    struct Entry
+    {
+        QVariant value;
+        uint hash;
+        int offset; // in m_latin1, or the index in m_owned
+        int size;
+        bool latin1;
+        bool live;
+    };
+
+    bool matches(const Entry &entry, QStringView key) const
+    {
+        if (entry.size != key.size())
+            return false;
+        if (!entry.latin1)
+            return m_owned[entry.offset] == key;
+        return QtPrivate::compareStrings(
+                   key, QLatin1String(m_latin1.constData() + entry.offset, entry.size))
+            == 0;
+    }
+
+    bool matches(const Entry &entry, QLatin1String key) const
+    {
+        if (entry.size != key.size())
+            return false;
+        if (!entry.latin1)
+            return QtPrivate::compareStrings(QStringView(m_owned[entry.offset]), key) == 0;
+        return memcmp(m_latin1.constData() + entry.offset, key.data(), size_t(key.size())) == 0;
+    }
+
+    template<typename Key>
+    int entryOf(Key key, uint hash) const
+    {
+        if (m_slots.empty())
+            return -1;
+        const size_t mask = m_slots.size() - 1;
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const int i = m_slots[slot];
+            if (i < 0)
+                return -1;
+            const Entry &entry = m_entries[i];
+            if (entry.hash == hash && matches(entry, key))
+                return i;
+        }
+    }
+
+    int add(uint hash, int offset, int size, bool latin1)
+    {
+        if ((m_entries.size() + 1) * 4 > m_slots.size() * 3)
+            rehash(int(m_entries.size()) + 1);
+        const int i = int(m_entries.size());
+        place(hash, i);
+        m_entries.push_back(Entry {QVariant(), hash, offset, size, latin1, true});
+        return i;
+    }
+
+    void place(uint hash, int i)
+    {
+        const size_t mask = m_slots.size() - 1;
+        size_t slot = hash & mask;
+        while (m_slots[slot] >= 0)
+            slot = (slot + 1) & mask;
+        m_slots[slot] = i;
+    }
+
+    // At most three quarters full, so probes stay short.
+    void rehash(int entries)
+    {
+        size_t size = 16;
+        while (size * 3 < size_t(entries) * 4)
+            size *= 2;
+        if (size <= m_slots.size())
+            return;
+        m_slots.assign(size, -1);
+        for (int i = 0; i < int(m_entries.size()); ++i)
+            place(m_entries[i].hash, i);
+    }
+
+    uint m_seed = uint(qGlobalQHashSeed());
+    QByteArray m_latin1;
+    std::vector<QString> m_owned;
+    std::vector<Entry> m_entries;
+    std::vector<int> m_slots;
+};
+
+/*
+    Reads table `profile` with SQLite itself. Going through QSqlQuery costs three times what
+    QSettings needs for an INI file of the same keys: the driver converts every text to UTF-16
+    inside SQLite and caches each row in a vector of variants. Values come out exactly as the
+    driver gives them; only the work in between is saved.
+*/
+class ProfileReader
+{
+public:
+    explicit ProfileReader(const QString &fileName)
+    {
+        // The flags and the time-out of the registered connection, so both see the same file;
+        // no mutex, as this handle never leaves the constructing thread.
+        m_code = sqlite3_open_v2(fileName.toUtf8().constData(), &m_db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        if (m_code == SQLITE_OK)
+            m_code = sqlite3_busy_timeout(m_db, BusyTimeout);
+        // One read transaction for all statements: one lock and one check of the file, and the
+        // rows agree with the table count. Closing the handle ends it.
+        if (m_code == SQLITE_OK)
+            m_code = sqlite3_exec(m_db, "begin", nullptr, nullptr, nullptr);
+        keepError();
+    }
+    ~ProfileReader() { sqlite3_close(m_db); }
+
+    bool isOpen() const { return m_code == SQLITE_OK; }
+    bool isBusy() const
+    {
+        return (m_code & 0xff) == SQLITE_BUSY || (m_code & 0xff) == SQLITE_LOCKED;
+    }
+    // For the location-tagged warning, which takes what a query gives.
+    QSqlError lastError() const
+    {
+        return QSqlError(QString(), m_error, QSqlError::StatementError, QString::number(m_code));
+    }
+
+    // -1 when the schema cannot be read.
+    int tableCount()
+    {
+        int count = -1;
+        run(TableCountStatement,
+            [&](sqlite3_stmt *statement) { count = sqlite3_column_int(statement, 0); });
+        return m_code == SQLITE_OK ? count : -1;
+    }
+
+    bool load(SettingsTable &values)
+    {
+        // Sized once: growing the table row by row costs more than counting the rows.
+        run(RowCountStatement,
+            [&](sqlite3_stmt *statement) { values.reserve(sqlite3_column_int(statement, 0)); });
+        return run(LoadStatement, [&](sqlite3_stmt *statement) {
+            QVariant value = column(statement, 1);
+            // A name that is not text comes out as the driver's variant converts it.
+            if (sqlite3_column_type(statement, 0) != SQLITE_TEXT) {
+                values.load(column(statement, 0).toString(), std::move(value));
+                return;
+            }
+            const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
+            const int size = sqlite3_column_bytes(statement, 0);
+            if (isAscii(utf8, size))
+                values.load(QLatin1String(utf8, size), std::move(value));
+            else
+                values.load(text(statement, 0), std::move(value));
+        });
+    }
+
+private:
+    template<typename Row>
+    bool run(const char *sql, Row row)
+    {
+        if (!isOpen())
+            return false;
+        sqlite3_stmt *statement = nullptr;
+        m_code = sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr);
+        if (m_code == SQLITE_OK) {
+            while ((m_code = sqlite3_step(statement)) == SQLITE_ROW)
+                row(statement);
+            if (m_code == SQLITE_DONE)
+                m_code = SQLITE_OK;
+        }
+        keepError();
+        sqlite3_finalize(statement);
+        return m_code == SQLITE_OK;
+    }
+
+    void keepError()
+    {
+        if (m_code != SQLITE_OK)
+            m_error = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db))
+                           : QString::fromUtf8(sqlite3_errstr(m_code));
+    }
+
+    // As the driver: UTF-16 from SQLite's own conversion, which treats invalid UTF-8 its way.
+    // Plain ASCII, the usual case, needs no conversion at all.
+    static QString text(sqlite3_stmt *statement, int i)
+    {
+        const char *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+        const int size = sqlite3_column_bytes(statement, i);
+        if (isAscii(utf8, size))
+            return QString::fromLatin1(utf8, size);
+        return QString(static_cast<const QChar *>(sqlite3_column_text16(statement, i)),
+                       sqlite3_column_bytes16(statement, i) / int(sizeof(QChar)));
+    }
+
+    static QVariant column(sqlite3_stmt *statement, int i)
+    {
+        switch (sqlite3_column_type(statement, i)) {
+        case SQLITE_INTEGER:
+            return qlonglong(sqlite3_column_int64(statement, i));
+        case SQLITE_FLOAT:
+            return sqlite3_column_double(statement, i);
+        case SQLITE_BLOB:
+            return QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, i)),
+                              sqlite3_column_bytes(statement, i));
+        case SQLITE_NULL:
+            return QVariant(QVariant::String);
+        default:
+            return text(statement, i);
+        }
+    }
+
+    sqlite3 *m_db = nullptr;
+    int m_code = SQLITE_OK;
+    QString m_error;
+};
+
+// The shared cache of one named setting: filled by the first read, changed by the setter.
+// The generation tells each thread's copy whether it is still current (0: not filled yet).
+template<typename T>
+struct NamedCache
+{
+    T value {};
+    bool filled = false;
+    std::atomic<quint64> generation {0};
+};
+
+// One thread's copy of a named setting, so a reader never shares an object with a setter.
+template<typename T>
+struct NamedCopy
+{
+    T value {};
+    quint64 generation = 0;
+};
+
+struct ThreadCopies
+{
+#define PROFILE_DECLARE_COPY(Type, key) NamedCopy<Type> key;
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_COPY)
+#undef PROFILE_DECLARE_COPY
+};
+
+// Per thread, the copies for every store it has read from (in practice one). They live until
+// the thread ends, so a returned reference never dangles.
+struct ThreadStores
+{
+    quint64 lastStore = 0;
+    ThreadCopies *last = nullptr;
+    std::unordered_map<quint64, std::unique_ptr<ThreadCopies>> byStore;
+
+    ThreadCopies &copiesOf(quint64 store)
+    {
+        if (store != lastStore) {
+            std::unique_ptr<ThreadCopies> &copies = byStore[store];
+            if (!copies)
+                copies.reset(new ThreadCopies);
+            last = copies.get();
+            lastStore = store;
+        }
+        return *last;
+    }
+};
+
+thread_local ThreadStores threadStores;
+std::atomic<quint64> nextStoreId {1};
 
 } // namespace
 
 class ProfilePrivate
 {
 public:
+    explicit ProfilePrivate(Profile *profile)
+        : q(profile)
+    {
+    }
+
+    // With the lock held for writing: the value of key, leaving a placeholder when it has none.
+    QVariant lookupLocked(const QString &key, const QVariant &defaultValue)
+    {
+        if (const QVariant *stored = values.find(key))
+            return stored->isValid() ? *stored : defaultValue;
+        values.insert(key);
+        return defaultValue;
+    }
+
+    // With the lock held for writing: the change in memory and, saved, in the pending batch.
+    // True when the caller must ask the store's thread to write the batch.
+    bool storeLocked(const QString &key, const QVariant &value, bool save)
+    {
+        values.insert(key) = value;
+        return save && queueLocked(key, value);
+    }
+
+    bool queueLocked(const QString &key, const QVariant &value)
+    {
+        pending.insert(key, value);
+        if (writeScheduled)
+            return false;
+        writeScheduled = true;
+        return true;
+    }
+
+    void scheduleWrite();
+    void writePending();
+    void moveToMainThread();
+
+    template<typename T>
+    const T &named(NamedCache<T> &cache, NamedCopy<T> &copy, const char *key, const T &defaultValue)
+    {
+        const quint64 generation = cache.generation.load(std::memory_order_acquire);
+        if (generation != 0 && generation == copy.generation)
+            return copy.value;
+        std::unique_lock<std::shared_mutex> locker(lock);
+        if (!cache.filled) {
+            cache.value = lookupLocked(QLatin1String(key), QVariant::fromValue(defaultValue))
+                              .template value<T>();
+            cache.filled = true;
+            cache.generation.store(cache.generation.load() + 1, std::memory_order_release);
+        }
+        copy.value = cache.value;
+        copy.generation = cache.generation.load(std::memory_order_relaxed);
+        return copy.value;
+    }
+
+    template<typename T>
+    void setNamed(NamedCache<T> &cache, const char *key, const T &value, bool save)
+    {
+        const QString name = QLatin1String(key);
+        const QVariant variant = QVariant::fromValue(value);
+        bool post;
+        {
+            std::unique_lock<std::shared_mutex> locker(lock);
+            cache.value = value;
+            cache.filled = true;
+            cache.generation.store(cache.generation.load() + 1, std::memory_order_release);
+            post = storeLocked(name, variant, save);
+        }
+        if (post)
+            scheduleWrite();
+        if (save)
+            emit q->valueChanged(name, variant);
+    }
+
+    ThreadCopies &threadCopies() { return threadStores.copiesOf(id); }
+
+    Profile *q;
+    const quint64 id = nextStoreId++;
     QString fileName;
-    QHash<QString, QVariant> values;
-    mutable QReadWriteLock lock;
+    SettingsTable values;
+    // Saved changes not written yet, the latest per key; an invalid value deletes the row.
+    QHash<QString, QVariant> pending;
+    bool writeScheduled = false;
+    // Guards values, pending, writeScheduled and the named caches.
+    mutable std::shared_mutex lock;
+
+#define PROFILE_DECLARE_CACHE(Type, key) NamedCache<Type> key;
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_CACHE)
+#undef PROFILE_DECLARE_CACHE
 };
+
+void ProfilePrivate::scheduleWrite()
+{
+    // Without an application nothing would deliver the request; the owner then writes at once.
+    if (!QCoreApplication::instance() && QThread::currentThread() == q->thread()) {
+        writePending();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        q, [this] { writePending(); }, Qt::QueuedConnection);
+}
+
+namespace {
+
+// Rows per statement of a batch: fewer statements to step, few enough values to bind.
+const int RowsPerStatement = 64;
+
+// Keeps the row and updates its value in place, which leaves the name index alone; a table
+// without a unique name (never written by the upgrade) falls back to replacing the row.
+QString storeStatement(int rows, bool inPlace)
+{
+    QString sql = QLatin1String(inPlace ? "insert" : "insert or replace");
+    sql += QLatin1String(" into profile (name, value) values(?,?)");
+    for (int i = 1; i < rows; ++i)
+        sql += QLatin1String(",(?,?)");
+    if (inPlace)
+        sql += QLatin1String(" on conflict(name) do update set value = excluded.value");
+    return sql;
+}
+
+// A lock held past the time-out: every further statement would wait as long again.
+bool isBusy(const QSqlQuery &query)
+{
+    const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+} // namespace
+
+void ProfilePrivate::writePending()
+{
+    QHash<QString, QVariant> batch;
+    {
+        std::unique_lock<std::shared_mutex> locker(lock);
+        batch.swap(pending);
+        writeScheduled = false;
+    }
+    if (batch.isEmpty())
+        return;
+
+    std::vector<QHash<QString, QVariant>::const_iterator> stores;
+    std::vector<QHash<QString, QVariant>::const_iterator> removals;
+    stores.reserve(size_t(batch.size()));
+    for (auto it = batch.cbegin(); it != batch.cend(); ++it)
+        (it->isValid() ? stores : removals).push_back(it);
+
+    // One transaction, so a burst of changes costs one disk sync. It cannot begin while the
+    // application holds one open on this connection; the rows then join that one.
+    // A failed write keeps the value in memory; the warning says why the file did not follow.
+    QSqlDatabase db = q->database();
+    const bool ownTransaction = db.transaction();
+    bool busy = false;
+    {
+        QSqlQuery query(db);
+        int preparedRows = 0;
+        bool inPlace = true;
+        for (size_t first = 0; first < stores.size() && !busy; first += RowsPerStatement) {
+            const int rows = int(std::min(stores.size() - first, size_t(RowsPerStatement)));
+            if (rows != preparedRows) {
+                preparedRows = rows;
+                if (!query.prepare(storeStatement(rows, inPlace))) {
+                    inPlace = false;
+                    if (!query.prepare(storeStatement(rows, inPlace))) {
+                        CORE_SQL_WARNING(query);
+                        break;
+                    }
+                }
+            }
+            for (int i = 0; i < rows; ++i) {
+                query.bindValue(2 * i, stores[first + i].key());
+                query.bindValue(2 * i + 1, *stores[first + i]);
+            }
+            if (!query.exec()) {
+                CORE_SQL_WARNING(query);
+                busy = isBusy(query);
+            }
+        }
+    }
+    if (!removals.empty() && !busy) {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("delete from profile where name = ?"))) {
+            CORE_SQL_WARNING(query);
+        } else {
+            for (const auto &it : removals) {
+                query.bindValue(0, it.key());
+                if (!query.exec()) {
+                    CORE_SQL_WARNING(query);
+                    if (isBusy(query))
+                        break;
+                }
+            }
+        }
+    }
+    if (ownTransaction && !db.commit()) {
+        CORE_SQL_WARNING(db);
+        db.rollback();
+    }
+}
+
+// The connections and the store's queued writes belong to one thread for the life of the
+// process. A worker that makes the first call hands them to the main thread before any other
+// caller sees the store, so they do not die with the worker.
+void ProfilePrivate::moveToMainThread()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || q->thread() == app->thread())
+        return;
+    for (const char *name : {ProfileConnection, DataConnection, QcConnection, SyslogConnection}) {
+        QSqlDatabase db = QSqlDatabase::database(QLatin1String(name), false);
+        if (db.isValid())
+            db.driver()->moveToThread(app->thread());
+    }
+    q->moveToThread(app->thread());
+}
 
 Profile &Profile::instance()
 {
     static Profile profile;
+    static const bool owned = (profile.d->moveToMainThread(), true);
+    Q_UNUSED(owned)
     return profile;
 }
 
@@ -60,28 +656,43 @@ Profile::Profile(const QString &fileName, QObject *parent)
 
 Profile::~Profile()
 {
+    // Changes saved in the last turn of the event loop still reach the file.
+    if (QThread::currentThread() == thread())
+        d->writePending();
     delete d;
 }
 
 void Profile::init(const QString &fileName)
 {
-    d = new ProfilePrivate;
+    d = new ProfilePrivate(this);
     d->fileName = fileName;
 
     QSqlDatabase db = addConnection(QLatin1String(ProfileConnection), fileName);
     if (!db.open())
         warning(tr("无法加载配置文件 %1\n%2").arg(fileName, db.lastError().text()));
-    if (db.tables(QSql::Tables).isEmpty())
-        warning(tr("错误的配置文件 %1").arg(fileName));
 
-    if (db.isOpen()) {
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        if (query.exec(QLatin1String(LoadStatement))) {
-            while (query.next())
-                d->values.insert(query.value(0).toString(), query.value(1));
+    // Boxes only after the reader has let go of the file, so a box left open holds no lock.
+    // A held file is waited for as long as the busy time-out says, then reported with its
+    // cause: it is not a wrong file, and the store must not pass for loaded.
+    bool noTables = false;
+    QString loadError;
+    {
+        ProfileReader reader(fileName);
+        const int tables = reader.tableCount();
+        bool loaded = false;
+        if (tables >= 0 || !reader.isBusy()) {
+            noTables = tables <= 0;
+            loaded = tables == 0 || reader.load(d->values);
+        }
+        if (!loaded) {
+            loadError = reader.lastError().text();
+            CORE_SQL_WARNING(reader);
         }
     }
+    if (noTables)
+        warning(tr("错误的配置文件 %1").arg(fileName));
+    else if (!loadError.isEmpty())
+        warning(tr("无法加载配置文件 %1\n%2").arg(fileName, loadError));
 
     for (const char *name : {DataConnection, QcConnection, SyslogConnection}) {
         const QString fileName = QLatin1String(name);
@@ -91,11 +702,6 @@ void Profile::init(const QString &fileName)
         if (other.tables(QSql::Tables).isEmpty())
             warning(tr("错误的数据库文件 %1").arg(fileName));
     }
-
-    // Automatic connections: a change made on another thread is written by the store's thread,
-    // the only one that uses these connections.
-    connect(this, &Profile::valueChanged, this, &Profile::saveValue);
-    connect(this, &Profile::keyRemoved, this, &Profile::removeKey);
 }
 
 QSqlDatabase Profile::database() const
@@ -121,16 +727,13 @@ QSqlDatabase Profile::syslogDatabase() const
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
-        QReadLocker locker(&d->lock);
-        const auto it = d->values.constFind(key);
-        if (it != d->values.constEnd())
-            return it->isValid() ? *it : defaultValue;
+        std::shared_lock<std::shared_mutex> locker(d->lock);
+        if (const QVariant *stored = d->values.find(key))
+            return stored->isValid() ? *stored : defaultValue;
     }
     // Remember the miss, so keys() lists every key the application asked for.
-    QWriteLocker locker(&d->lock);
-    if (!d->values.contains(key))
-        d->values.insert(key, QVariant());
-    return defaultValue;
+    std::unique_lock<std::shared_mutex> locker(d->lock);
+    return d->lookupLocked(key, defaultValue);
 }
 
 QVariant Profile::value2(const QString &key, const QString &fallbackKey,
@@ -144,76 +747,46 @@ QVariant Profile::value2(const QString &key, const QString &fallbackKey,
 
 void Profile::setValue(const QString &key, const QVariant &value, bool save)
 {
+    bool post;
     {
-        QWriteLocker locker(&d->lock);
-        d->values.insert(key, value);
+        std::unique_lock<std::shared_mutex> locker(d->lock);
+        post = d->storeLocked(key, value, save);
     }
+    if (post)
+        d->scheduleWrite();
     if (save)
         emit valueChanged(key, value);
 }
 
 void Profile::remove(const QString &key)
 {
+    bool post;
     {
-        QWriteLocker locker(&d->lock);
+        std::unique_lock<std::shared_mutex> locker(d->lock);
         d->values.remove(key);
+        post = d->queueLocked(key, QVariant());
     }
+    if (post)
+        d->scheduleWrite();
     emit keyRemoved(key);
 }
 
 QStringList Profile::keys() const
 {
-    QReadLocker locker(&d->lock);
+    std::shared_lock<std::shared_mutex> locker(d->lock);
     return d->values.keys();
 }
 
-void Profile::saveValue(const QString &key, const QVariant &value)
-{
-    // An invalid value means "no value": the row goes, the key reads as its default.
-    if (!value.isValid()) {
-        removeKey(key);
-        return;
-    }
-    // A failed write keeps the value in memory; the warning says why the file did not follow.
-    QSqlQuery query(database());
-    if (!query.prepare(QStringLiteral("insert or replace into profile (name, value) values(?,?)"))) {
-        CORE_SQL_WARNING(query);
-        return;
-    }
-    query.addBindValue(key);
-    query.addBindValue(value);
-    if (!query.exec())
-        CORE_SQL_WARNING(query);
-}
-
-void Profile::removeKey(const QString &key)
-{
-    QSqlQuery query(database());
-    if (!query.prepare(QStringLiteral("delete from profile where name = ?"))) {
-        CORE_SQL_WARNING(query);
-        return;
-    }
-    query.addBindValue(key);
-    if (!query.exec())
-        CORE_SQL_WARNING(query);
-}
-
-// The named settings: the first read fills the cache, which only the setter changes afterwards.
+// The named settings: the first read fills the shared cache, which only the setter changes
+// afterwards; each thread reads its own copy of it.
 #define PROFILE_DEFINE_SETTING(Type, key) \
     const Type &Profile::key(const Type &defaultValue) \
     { \
-        if (!m_##key##Cached) { \
-            m_##key \
-                = value(QStringLiteral(#key), QVariant::fromValue(defaultValue)).value<Type>(); \
-            m_##key##Cached = true; \
-        } \
-        return m_##key; \
+        return d->named(d->key, d->threadCopies().key, #key, defaultValue); \
     } \
     void Profile::set_##key(const Type &value, bool save) \
     { \
-        m_##key = value; \
-        m_##key##Cached = true; \
-        setValue(QStringLiteral(#key), QVariant::fromValue(value), save); \
+        d->setNamed(d->key, #key, value, save); \
     }
 PROFILE_NAMED_SETTINGS(PROFILE_DEFINE_SETTING)
 #undef PROFILE_DEFINE_SETTING

@@ -15,7 +15,7 @@ class ProfilePrivate;
 
 /*
     The named settings: type, key (also the getter's name). Each is an ordinary row of table
-    `profile` whose name is the key. The order is the order of the caches in Profile.
+    `profile` whose name is the key. This list is the one place a setting is declared.
 
     Texts and marks shown with results:
       result_can_not_be_calculated, result_not_clotted, dilution_result_flag,
@@ -53,19 +53,25 @@ class ProfilePrivate;
     X(bool, is_touch_screen)
 
 /*!
-    \brief The settings store: every row of table `profile` in memory, read under a shared lock,
-    written back one row at a time on the store's own thread.
+    \brief The settings store: every row of table `profile` in memory, read under a shared lock.
+
+    Saved changes are written back on the store's own thread, which is the application's main
+    thread: all changes of one event-loop turn go to the file in one transaction, the latest per
+    key, in the order memory saw them.
 
     Each named setting has a getter `const T &key(const T &defaultValue)`, which caches the value
     of its first read for the life of the store (the default of that first read sticks when the
-    key is not stored), and a setter `void set_key(const T &value, bool save)`. The getter
-    returns the cache itself, so a read costs no copy: a value is formatted with every result.
+    key is not stored), and a setter `void set_key(const T &value, bool save)`. Any thread may
+    call both. The getter returns the calling thread's own copy of the value, so a read costs no
+    lock and no copy; the reference stays valid on that thread, and changes only when the same
+    thread reads the setting again after a set.
 */
 class CORE_EXPORT Profile : public QObject
 {
     Q_OBJECT
 public:
-    /*! \brief The process-wide store, created over "profile.db" on the first call. */
+    /*! \brief The process-wide store over "profile.db", created on the first call and owned by
+        the application's main thread whichever thread makes that call. */
     static Profile &instance();
 
     explicit Profile(QObject *parent = nullptr);
@@ -83,8 +89,8 @@ public:
     /*! \brief The value of \a key, else of \a fallbackKey, else \a defaultValue. */
     QVariant value2(const QString &key, const QString &fallbackKey,
                     const QVariant &defaultValue = QVariant());
-    /*! \brief Sets \a key in memory at once; with \a save, also writes the row (an invalid
-        \a value deletes it). */
+    /*! \brief Sets \a key in memory at once; with \a save, also writes the row when the store's
+        thread next processes events (an invalid \a value deletes it). */
     void setValue(const QString &key, const QVariant &value, bool save = true);
     void remove(const QString &key);
     QStringList keys() const;
@@ -99,20 +105,10 @@ signals:
     void valueChanged(const QString &key, const QVariant &value);
     void keyRemoved(const QString &key);
 
-private slots:
-    void saveValue(const QString &key, const QVariant &value);
-    void removeKey(const QString &key);
-
 private:
     Q_DISABLE_COPY(Profile)
+    friend class ProfilePrivate;
     void init(const QString &fileName);
-
-    // Typed, so a cached read is a copy with no conversion; filled on the first read.
-#define PROFILE_DECLARE_CACHE(Type, key) \
-    Type m_##key {}; \
-    bool m_##key##Cached = false;
-    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_CACHE)
-#undef PROFILE_DECLARE_CACHE
 
     ProfilePrivate *d;
 };

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -70,6 +71,11 @@ private slots:
     void boolConversion();
 
     void concurrentReadersAndWriters();
+    void fileFollowsMemoryWhateverTheInterleaving();
+    void namedSettingsReadOnWorkersWhileSet();
+    void startUpAgainstHeldOrBrokenFile_data();
+    void startUpAgainstHeldOrBrokenFile();
+    void instanceMadeOnWorkerBelongsToMainThread();
 
 private:
     void seed(bool withProfile = true);
@@ -165,12 +171,7 @@ void tst_Profile::loadGivesWhatTheDriverReads()
 {
     seed();
     const QStringList values = {
-        "9007199254740993",
-        "-2.5e-300",
-        "''",
-        "X'00FF10'",
-        "NULL",
-        "'a' || char(0) || 'b'",
+        "9007199254740993",         "-2.5e-300", "''", "X'00FF10'", "NULL", "'a' || char(0) || 'b'",
         "'caf\u00e9 \u4e0d\u51dd'",
         "CAST(X'C328' AS TEXT)", // invalid UTF-8
     };
@@ -220,16 +221,17 @@ void tst_Profile::saveWritesRow()
     QSignalSpy spy(&profile, &Profile::valueChanged);
     profile.setValue(key, value, true);
     QCOMPARE(spy.count(), 1);
+    // Written when the store's thread next processes events.
+    QTRY_COMPARE(storedValue(key), value);
     QCOMPARE(storedCount(key), 1);
     QCOMPARE(TestDatabase::scalar("profile.db", "select typeof(value) from profile where name = ?",
                                   {key})
                  .toString(),
              storageClass);
-    QCOMPARE(storedValue(key), value);
 
     // Deleting through an invalid value leaves the key reading as its default.
     profile.setValue(key, QVariant(), true);
-    QCOMPARE(storedCount(key), 0);
+    QTRY_COMPARE(storedCount(key), 0);
     QCOMPARE(profile.value(key, "gone"), QVariant("gone"));
 }
 
@@ -256,7 +258,7 @@ void tst_Profile::removeDeletesRowAndKey()
     profile.remove("hospital");
     QCOMPARE(spy.count(), 1);
     QVERIFY(!profile.keys().contains("hospital"));
-    QCOMPARE(storedCount("hospital"), 0);
+    QTRY_COMPARE(storedCount("hospital"), 0);
     QCOMPARE(profile.value("hospital", "none"), QVariant("none"));
     QVERIFY(profile.keys().contains("hospital"));
 }
@@ -307,6 +309,8 @@ void tst_Profile::failedWriteIsLogged()
         db.close();
     }
     {
+        // Without its table the load fails too, which the store reports.
+        ModalBoxCatcher catcher;
         Profile profile;
         const QRegularExpression tag("^profile\\.cpp:\\d+: .*" + cause);
         QTest::ignoreMessage(QtWarningMsg, tag);
@@ -401,7 +405,7 @@ void tst_Profile::namedSettingIgnoresLaterGenericSet()
     Profile profile;
     QCOMPARE(profile.hospital("A"), QStringLiteral("City Hospital"));
     profile.setValue("hospital", "Y", true);
-    QCOMPARE(storedValue("hospital"), QVariant("Y"));
+    QTRY_COMPARE(storedValue("hospital"), QVariant("Y"));
     QCOMPARE(profile.hospital("A"), QStringLiteral("City Hospital"));
 }
 
@@ -425,7 +429,7 @@ void tst_Profile::namedSettingSetWithSave()
     Profile profile;
     profile.set_hospital(QString::fromUtf8("第一医院"), true);
     QCOMPARE(profile.hospital("A"), QString::fromUtf8("第一医院"));
-    QCOMPARE(storedValue("hospital").toString(), QString::fromUtf8("第一医院"));
+    QTRY_COMPARE(storedValue("hospital").toString(), QString::fromUtf8("第一医院"));
 }
 
 void tst_Profile::colourRoundTrip()
@@ -435,7 +439,7 @@ void tst_Profile::colourRoundTrip()
         Profile profile;
         QCOMPARE(profile.color_of_waiting(Qt::black), QColor("#1e90ff"));
         profile.set_color_of_analysing(QColor(0x12, 0xab, 0xef), true);
-        QCOMPARE(storedValue("color_of_analysing"), QVariant("#12abef"));
+        QTRY_COMPARE(storedValue("color_of_analysing"), QVariant("#12abef"));
     }
     Profile restarted;
     QCOMPARE(restarted.color_of_analysing(Qt::black), QColor(0x12, 0xab, 0xef));
@@ -526,6 +530,185 @@ void tst_Profile::concurrentReadersAndWriters()
     QVERIFY(shared >= 0 && shared < threads);
     QCOMPARE(profile.keys().size(), 9 + threads * 50 + 1);
     QCOMPARE(storedCount("shared"), 0);
+}
+
+// Threads set and remove the same key at the same moment, round after round, while this thread
+// writes their changes back; afterwards the file must hold exactly what memory holds.
+void tst_Profile::fileFollowsMemoryWhateverTheInterleaving()
+{
+    seed();
+    Profile profile;
+    constexpr int threads = 2;
+    constexpr int rounds = 3000;
+    constexpr int burst = 2;
+    std::atomic<int> arrived {0};
+    std::vector<std::unique_ptr<QThread>> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back(QThread::create([&profile, &arrived, t] {
+            for (int r = 0; r < rounds; ++r) {
+                ++arrived;
+                while (arrived < (r + 1) * threads)
+                    QThread::yieldCurrentThread();
+                const QString key = QStringLiteral("race/%1").arg(r);
+                for (int i = 0; i < burst; ++i) {
+                    switch ((t + i) % 3) {
+                    case 0:
+                        profile.remove(key);
+                        break;
+                    case 1:
+                        profile.setValue(key, QVariant(), true);
+                        break;
+                    default:
+                        profile.setValue(key, QStringLiteral("t%1-%2").arg(t).arg(i), true);
+                    }
+                }
+            }
+        }));
+    }
+    for (auto &worker : workers)
+        worker->start();
+    while (std::any_of(workers.begin(), workers.end(), [](auto &w) { return !w->isFinished(); }))
+        QTest::qWait(5);
+    for (auto &worker : workers)
+        QVERIFY(worker->wait(30000));
+    QCoreApplication::processEvents();
+
+    QHash<QString, QVariant> file;
+    for (const QVariantList &row : TestDatabase::rows(
+             "profile.db", "select name, value from profile where name like 'race/%'"))
+        file.insert(row.at(0).toString(), row.at(1));
+    for (int r = 0; r < rounds; ++r) {
+        const QString key = QStringLiteral("race/%1").arg(r);
+        const QVariant memory = profile.value(key, QVariant());
+        QVERIFY2(memory.isValid() ? file.value(key) == memory : !file.contains(key),
+                 qPrintable(QStringLiteral("%1: memory %2, file %3")
+                                .arg(key, memory.toString(), file.value(key).toString())));
+    }
+}
+
+// Workers format with the named settings while the GUI thread changes them: every read is one
+// of the values set, never a torn or freed one, and a thread sees its own change at once.
+void tst_Profile::namedSettingsReadOnWorkersWhileSet()
+{
+    seed();
+    Profile profile;
+    const QStringList names = {"City Hospital", "North", QString::fromUtf8("第一医院")};
+    const QList<QColor> colours = {QColor("#1e90ff"), QColor(Qt::red)};
+    std::atomic<bool> stop {false};
+    std::atomic<int> wrong {0};
+    std::vector<std::unique_ptr<QThread>> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back(QThread::create([&] {
+            while (!stop) {
+                if (!names.contains(profile.hospital("default")))
+                    ++wrong;
+                if (!colours.contains(profile.color_of_waiting(Qt::black)))
+                    ++wrong;
+                if (profile.max_qc_file(-1) < 0)
+                    ++wrong;
+            }
+        }));
+        readers.back()->start();
+    }
+    for (int i = 0; i < 3000; ++i) {
+        profile.set_hospital(names.at(i % 3), i % 2 == 0);
+        QCOMPARE(profile.hospital("default"), names.at(i % 3));
+        profile.set_color_of_waiting(colours.at(i % 2), false);
+        profile.set_max_qc_file(i, false);
+        if (i % 100 == 0)
+            QCoreApplication::processEvents();
+    }
+    stop = true;
+    for (auto &reader : readers)
+        QVERIFY(reader->wait(30000));
+    QCOMPARE(wrong.load(), 0);
+    QTRY_COMPARE(storedValue("hospital").toString(), names.at(2998 % 3));
+}
+
+void tst_Profile::startUpAgainstHeldOrBrokenFile_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("holdMs"); // how long another connection holds profile.db; -1: to the end
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<bool>("loaded");
+    QTest::newRow("held for a second") << "" << 1000 << QStringList() << "" << true;
+    QTest::newRow("held past the busy time-out")
+        << "" << -1 << QStringList {"无法加载配置文件 profile.db\ndatabase is locked"}
+        << "database is locked" << false;
+    QTest::newRow("no table profile")
+        << "drop table profile" << 0
+        << QStringList {"无法加载配置文件 profile.db\nno such table: profile"}
+        << "no such table: profile" << false;
+}
+
+void tst_Profile::startUpAgainstHeldOrBrokenFile()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, holdMs);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, logged);
+    QFETCH(bool, loaded);
+    seed();
+    if (!setup.isEmpty()) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+            db.setDatabaseName("profile.db");
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(setup));
+        }
+        QSqlDatabase::removeDatabase("setup");
+    }
+
+    // Another connection, as another process would, holds an exclusive lock.
+    QSemaphore locked;
+    QSemaphore release;
+    std::unique_ptr<QThread> holder(QThread::create([&] {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "holder");
+            db.setDatabaseName("profile.db");
+            db.open();
+            QSqlQuery(db).exec("begin exclusive");
+            locked.release();
+            if (holdMs < 0)
+                release.acquire();
+            else
+                QThread::msleep(holdMs);
+            db.rollback();
+        }
+        QSqlDatabase::removeDatabase("holder");
+    }));
+    if (holdMs != 0) {
+        holder->start();
+        locked.acquire();
+    }
+    if (!logged.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^profile\\.cpp:\\d+: " + logged));
+    ModalBoxCatcher catcher;
+    {
+        Profile profile;
+        release.release();
+        QCOMPARE(catcher.texts(), boxes);
+        QCOMPARE(profile.value("schedule/test/PT", "default"),
+                 QVariant(loaded ? "yes" : "default"));
+    }
+    if (holdMs != 0)
+        QVERIFY(holder->wait(10000));
+}
+
+// The store and its connections outlive the worker that happened to ask for them first.
+void tst_Profile::instanceMadeOnWorkerBelongsToMainThread()
+{
+    seed();
+    Profile *made = nullptr;
+    std::unique_ptr<QThread> worker(QThread::create([&made] { made = &Profile::instance(); }));
+    worker->start();
+    QVERIFY(worker->wait(30000));
+    worker.reset();
+    QCOMPARE(made->thread(), QThread::currentThread());
+    QVERIFY(made->dataDatabase().isOpen());
+    made->setValue("owner/key", 7, true);
+    QTRY_COMPARE(storedValue("owner/key").toInt(), 7);
 }
 
 QTEST_MAIN(tst_Profile)
