@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark of the data.db upgrade from version 0: the built dbupgrade against the sqlite3 shell
-# running the same statements (data_upgrade_v0.sql) on a copy of the same generated database.
+# doing the same work on a copy of the same generated database: a backup through SQLite's backup
+# API with an integrity check of the copy, then the same statements (data_upgrade_v0.sql) in one
+# write transaction, with the integrity and foreign-key checks before the commit.
 # Usage: benchmarks/data_upgrade.sh [--results N] [--curves N] [--points N] [--build DIR]
 # The default size runs in well under a minute; the full-size case is
 #   benchmarks/data_upgrade.sh --results 100000 --curves 20000
@@ -37,6 +39,29 @@ echo "database: $(du -h "$work/data.db" | cut -f1)"
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 less() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+# The tool runs the version-3 group's own transaction as a savepoint inside its transaction.
+sed -e 's/^begin transaction;$/savepoint upgrade_group;/' \
+    -e 's/^end transaction;$/release upgrade_group;/' benchmarks/data_upgrade_v0.sql >"$work/upgrade.sql"
+{
+    echo "BEGIN IMMEDIATE;"
+    cat "$work/upgrade.sql"
+    echo "PRAGMA integrity_check;"
+    echo "PRAGMA foreign_key_check;"
+    echo "COMMIT;"
+} >"$work/shell.sql"
+
+# The largest sizes of the database and its rollback journal while the tool runs.
+peak_journal=0
+peak_database=0
+sample() {
+    while [ -e "$work/tool/running" ]; do
+        j=$(stat -c %s "$work/tool/data.db-journal" 2>/dev/null || echo 0)
+        d=$(stat -c %s "$work/tool/data.db" 2>/dev/null || echo 0)
+        echo "$j $d"
+        sleep 0.02
+    done
+}
+
 # Alternate the two a few times so neither gains from a warm cache alone; keep the best.
 best_tool=
 best_shell=
@@ -44,22 +69,35 @@ for round in 1 2 3; do
     if [ "$round" -gt 1 ]; then
         cp "$work/data.db" "$work/tool/data.db"
         cp "$work/data.db" "$work/shell/data.db"
-        rm -f "$work/tool/qc.db" "$work/tool/syslog.db" "$work/tool/upgrade.log"
+        rm -f "$work/tool/qc.db" "$work/tool/syslog.db" "$work/tool/upgrade.log" "$work"/*/*.bak
     fi
+    touch "$work/tool/running"
+    sample >"$work/sizes" &
+    sampler=$!
     start=$(now)
-    (cd "$work/tool" && "$OLDPWD/$build/dbupgrade/dbupgrade" upgrade.log)
+    (cd "$work/tool" && "$OLDPWD/$build/dbupgrade/dbupgrade" upgrade.log >/dev/null)
     tool=$(elapsed "$start")
+    rm -f "$work/tool/running"
+    wait "$sampler"
+    read -r j d < <(awk '{ if ($1 > j) j = $1; if ($2 > d) d = $2 } END { print j + 0, d + 0 }' "$work/sizes")
+    if [ "$j" -gt "$peak_journal" ]; then peak_journal=$j; fi
+    if [ "$d" -gt "$peak_database" ]; then peak_database=$d; fi
+
     start=$(now)
-    sqlite3 -bail "$work/shell/data.db" < benchmarks/data_upgrade_v0.sql
+    sqlite3 -bail "$work/shell/data.db" ".backup '$work/shell/data.db.v0.bak'"
+    sqlite3 -bail "$work/shell/data.db.v0.bak" "PRAGMA integrity_check;" >/dev/null
+    shell_backup=$(elapsed "$start")
+    sqlite3 -bail "$work/shell/data.db" < "$work/shell.sql" >/dev/null
     shell=$(elapsed "$start")
-    printf 'round %d: dbupgrade %.3f s, sqlite3 %.3f s\n' "$round" "$tool" "$shell"
+    printf 'round %d: dbupgrade %.3f s, sqlite3 %.3f s (of which backup and its check %.3f s)\n' \
+        "$round" "$tool" "$shell" "$shell_backup"
+    grep '^Info: data.db: backup' "$work/tool/upgrade.log" | sed 's/^Info: /  dbupgrade: /'
     if [ -z "$best_tool" ] || less "$tool" "$best_tool"; then best_tool=$tool; fi
     if [ -z "$best_shell" ] || less "$shell" "$best_shell"; then best_shell=$shell; fi
 done
 
-if [ -s "$work/tool/upgrade.log" ]; then
-    echo "the tool logged failures:" >&2
-    cat "$work/tool/upgrade.log" >&2
+if grep -v '^Info: ' "$work/tool/upgrade.log" >&2; then
+    echo "the tool logged failures" >&2
     exit 1
 fi
 # Both must have produced the same database, schema and rows alike.
@@ -69,5 +107,9 @@ if [ "$tool_hash" != "$shell_hash" ]; then
     echo "the two upgrades differ" >&2
     exit 1
 fi
+size=$(stat -c %s "$work/data.db")
+awk -v s="$size" -v j="$peak_journal" -v d="$peak_database" 'BEGIN {
+    printf "database before: %.1f MB; while upgrading: largest rollback journal %.1f MB (%.2f of the database), largest database file %.1f MB (%.2f)\n",
+        s / 1e6, j / 1e6, j / s, d / 1e6, d / s }'
 awk -v t="$best_tool" -v s="$best_shell" \
     'BEGIN { printf "best: dbupgrade %.3f s, sqlite3 %.3f s, ratio %.2f\n", t, s, t / s }'

@@ -140,8 +140,8 @@ QString publish(const QString &partial, const QString &fileName, int version, QS
         if (errno == EEXIST)
             continue;
 #endif
-        *error = QStringLiteral("cannot publish the copy as %1: %2")
-                     .arg(name, qt_error_string(errno));
+        *error
+            = QStringLiteral("cannot publish the copy as %1: %2").arg(name, qt_error_string(errno));
         return QString();
     }
     *error = QStringLiteral("no free backup name");

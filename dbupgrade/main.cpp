@@ -46,6 +46,10 @@ now, the backup written or "unchanged", the time taken, and "ok" or "FAILED".
   <file>: unreadable: <reason>
   qc.db: not versioned, current
 
+--restore data.db.v0.bak puts that backup back in place of data.db through
+SQLite (a journal left beside the database cannot spoil it), after keeping the
+database's current state as a backup of its own. Close the analyser first.
+
 Exit status: 0 when every database was upgraded (--status: all current);
 1 when a check or a database failed, whose line names it (--status: a
 problem); 2 for a wrong command line; 3 from --status when an upgrade is
@@ -87,13 +91,20 @@ int main(int argc, char *argv[])
         QStringLiteral("Upgrades the analyser's databases in the current folder."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption(
-        QStringLiteral("version"), QStringLiteral("Prints the tool's version and the schema "
-                                                  "versions it brings each database to."));
+        QStringLiteral("version"),
+        QStringLiteral("Prints the tool's version and the schema "
+                       "versions it brings each database to."));
     const QCommandLineOption statusOption(
         QStringLiteral("status"),
         QStringLiteral("Prints one line per database and changes nothing (exit 0, 3 or 1)."));
+    const QCommandLineOption restoreOption(
+        QStringLiteral("restore"),
+        QStringLiteral("Puts <backup> (for example data.db.v0.bak) back in place of its database "
+                       "through SQLite, after a backup of the database's current state."),
+        QStringLiteral("backup"));
     parser.addOption(versionOption);
     parser.addOption(statusOption);
+    parser.addOption(restoreOption);
     parser.addPositionalArgument(QStringLiteral("LOGFILE"),
                                  QStringLiteral("The file the messages are appended to; without "
                                                 "it they go to standard error."),
@@ -130,6 +141,14 @@ int main(int argc, char *argv[])
             return 2;
         }
         return printStatus(stdout);
+    }
+
+    if (parser.isSet(restoreOption)) {
+        if (!positional.isEmpty()) {
+            printError(QStringLiteral("--restore takes one backup and no log file"));
+            return 2;
+        }
+        return restoreBackup(parser.value(restoreOption), stdout);
     }
 
     const QString logName = positional.value(0);
@@ -186,10 +205,11 @@ int main(int argc, char *argv[])
                      ok ? QStringLiteral("every database ok, exit 0")
                         : QStringLiteral("FAILED, exit 1")));
     if (!logName.isEmpty() && !logWritten()) {
-        printError(QStringLiteral("the log %1 could not be written (%2); its messages went to "
-                                  "standard error")
-                       .arg(logName, logError().isEmpty() ? QStringLiteral("cannot be opened")
-                                                          : logError()));
+        printError(
+            QStringLiteral("the log %1 could not be written (%2); its messages went to "
+                           "standard error")
+                .arg(logName,
+                     logError().isEmpty() ? QStringLiteral("cannot be opened") : logError()));
     }
     closeLog();
     return ok ? 0 : 1;

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "progress.h"
 
+#include "updatebase.h"
+
 #include <QSqlDriver>
 #include <QVariant>
 
@@ -22,16 +24,6 @@ ConsoleProgress *activeProgress = nullptr;
 // Virtual machine steps between two calls of the handler: often enough for a line per second,
 // rare enough to cost nothing measurable.
 constexpr int handlerSteps = 10000;
-
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    if (!db.isOpen() || !db.driver())
-        return nullptr;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
 
 } // namespace
 
@@ -57,7 +49,7 @@ void ConsoleProgress::begin(const QString &database, const QSqlDatabase &db)
     m_started.start();
     m_lastLine.start();
     activeProgress = this;
-    if (sqlite3 *handle = sqliteHandle(db)) {
+    if (sqlite3 *handle = UpdateBase::sqliteHandle(db)) {
         sqlite3_progress_handler(handle, handlerSteps, &ConsoleProgress::progressHandler, this);
         m_handle = handle;
     }

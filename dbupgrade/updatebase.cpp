@@ -52,16 +52,6 @@ int busyHandler(void *, int count)
     return 1;
 }
 
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    if (!db.isOpen() || !db.driver())
-        return nullptr;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
 // The test hook: DBUPGRADE_TEST_KILL holds a number (the statement, counted over the whole run,
 // at whose start the process dies), a named point, or a text that a statement contains.
 QString killAt()
@@ -191,7 +181,11 @@ bool UpdateBase::finish(bool keep)
             return true;
         logSqlError(query, __FILE__, __LINE__);
     }
-    // A failed commit leaves the transaction open; the rollback ends it.
+    // A busy commit leaves the transaction open and the rollback ends it; after an I/O error
+    // or a full disk SQLite has rolled it back already.
+    sqlite3 *handle = sqliteHandle(QSqlDatabase::database());
+    if (handle && sqlite3_get_autocommit(handle))
+        return false;
     if (!query.exec(QStringLiteral("rollback")))
         logSqlError(query, __FILE__, __LINE__);
     return false;
@@ -347,6 +341,16 @@ void UpdateBase::logSqlError(QSqlQuery query, const char *file, int line)
                     .lastError()
                     .text();
     logError(file, line, error, query.lastQuery());
+}
+
+sqlite3 *UpdateBase::sqliteHandle(const QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
 const char *UpdateBase::sourceName(const char *file)

@@ -9,6 +9,8 @@
 #include <QSqlRecord>
 #include <QStringList>
 
+struct sqlite3;
+
 // Runs one statement through UpdateBase::exec with the caller's source location for the log.
 #define EXEC_SQL(sql) exec((sql), __FILE__, __LINE__)
 // Logs a failed query of the caller's own with the caller's source location.
@@ -56,6 +58,8 @@ public:
     static void setWaitNotice(void (*notice)(const QString &fileName));
     //! Test hook: ends the process with SIGKILL at the point named by DBUPGRADE_TEST_KILL.
     static void crashPoint(const QString &name);
+    //! SQLite's own handle of \a db, for what Qt's driver does not offer; null when not open.
+    static sqlite3 *sqliteHandle(const QSqlDatabase &db);
     //! The source file's name without the build machine's directories, as log lines show it.
     static const char *sourceName(const char *file);
 

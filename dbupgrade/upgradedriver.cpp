@@ -4,6 +4,8 @@
 
 #include "backup.h"
 #include "progress.h"
+
+#include "updatebase.h"
 #include "updatedata.h"
 #include "updateprofile.h"
 #include "updatesyslog.h"
@@ -14,11 +16,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDriver>
-#include <QStorageInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QTranslator>
 #include <QVariant>
 
@@ -99,16 +102,6 @@ QString storedVersion(const QSqlDatabase &db)
     return QStringLiteral("?");
 }
 
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    if (!db.isOpen() || !db.driver())
-        return nullptr;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
 void waitNotice(const QString &fileName)
 {
     const QString line = QStringLiteral("%1 is in use by another program; waiting up to 30 s — "
@@ -153,8 +146,7 @@ FileState readState(const QString &fileName, bool versioned, int busyMs)
         return state;
     }
     sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db, SQLITE_OPEN_READONLY,
-                        nullptr)
+    if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db, SQLITE_OPEN_READONLY, nullptr)
         == SQLITE_OK) {
         sqlite3_busy_timeout(db, busyMs);
         sqlite3_stmt *query = nullptr;
@@ -232,6 +224,11 @@ bool reallyChanged(sqlite3 *db, const QString &fileName)
     return changed;
 }
 
+QString seconds(qint64 ms)
+{
+    return QString::number(ms / 1000.0, 'f', 1);
+}
+
 // Creates, runs and destroys one updater and prints its line on the console.
 bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *console)
 {
@@ -253,6 +250,7 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
     QString backupText = QStringLiteral("unchanged");
     BackupResult backup;
     backup.ok = true;
+    qint64 backupMs = 0;
     if (!db.isOpen()) {
         versions = QStringLiteral("not opened");
     } else if (updater->isLocked()) {
@@ -260,13 +258,16 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
         versions = QStringLiteral("version unreadable (locked)");
     } else {
         if (changes) {
+            QElapsedTimer copying;
+            copying.start();
             backup = backupDatabase(fileName, found);
+            backupMs = copying.elapsed();
             if (!backup.ok)
                 qWarning("Can't back up %s to %s: %s; the database is left unchanged",
                          qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
                          qUtf8Printable(backup.error));
         }
-        sqlite3 *handle = sqliteHandle(db);
+        sqlite3 *handle = UpdateBase::sqliteHandle(db);
         if (backup.ok) {
             if (lowered)
                 qWarning("%s: version %d is newer than this tool's %d; only its version is "
@@ -290,7 +291,10 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
             bool writes = changes;
             if (ok && versioned && !changes && handle && reallyChanged(handle, fileName)) {
                 writes = true;
+                QElapsedTimer copying;
+                copying.start();
                 backup = backupDatabase(fileName, found);
+                backupMs = copying.elapsed();
                 if (!backup.ok) {
                     qWarning("Can't back up %s to %s: %s; the database is left unchanged",
                              qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
@@ -298,11 +302,15 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                     ok = false;
                 }
             }
+            qint64 checkMs = 0;
             if (ok && writes && !backup.fileName.isEmpty()) {
                 // The data predates the tool: what the checks find is reported, not fatal. After
                 // a failure the failed statement is what the log must show, not the checks.
+                QElapsedTimer checks;
+                checks.start();
                 logFindings(fileName, "integrity check", integrityFindings(db));
                 logFindings(fileName, "foreign key check", foreignKeyFindings(db));
+                checkMs = checks.elapsed();
             }
             // Nothing to keep, or a failure: the database stays exactly as it was found.
             if (ok && writes)
@@ -311,9 +319,11 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
                 updater->finish(false);
             progress.end();
             if (writes && backup.ok) {
-                backupText = !backup.fileName.isEmpty() ? QStringLiteral("backup ")
-                        + backup.fileName
-                                                        : QStringLiteral("no backup (empty)");
+                backupText = !backup.fileName.isEmpty()
+                    ? QStringLiteral("backup ") + backup.fileName
+                    : QStringLiteral("no backup (empty)");
+                logInfo(QStringLiteral("%1: backup %2 s, checks %3 s")
+                            .arg(fileName, seconds(backupMs), seconds(checkMs)));
             }
             if (ok && !updater->droppedColumns().isEmpty() && !backup.fileName.isEmpty())
                 notes.append(QStringLiteral("columns dropped, kept in ") + backup.fileName);
@@ -334,7 +344,7 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
             + (logWritten() ? logPath : QStringLiteral("standard error"));
     QStringList items = {versions, backupText};
     items += notes;
-    items += {QString::number(timer.elapsed() / 1000.0, 'f', 1) + QStringLiteral(" s"), status};
+    items += {seconds(timer.elapsed()) + QStringLiteral(" s"), status};
     const QString line = fileName + QStringLiteral(": ") + items.join(QStringLiteral(", "));
     printLine(console, line);
     logInfo(line);
@@ -558,20 +568,110 @@ int printStatus(FILE *console)
     for (const UpdaterEntry &entry : updaters) {
         const QString name = QLatin1String(entry.fileName);
         const FileState state = readState(name, entry.currentVersion != notVersioned, 30000);
-        printLine(console,
-                  name + QStringLiteral(": ")
-                      + describe(entry, state, &exitCode));
+        printLine(console, name + QStringLiteral(": ") + describe(entry, state, &exitCode));
     }
     return exitCode;
+}
+
+int restoreBackup(const QString &backupName, FILE *console)
+{
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("^([a-z]+\\.db)\\.v(-?\\d+)(-\\d+)?\\.bak$"))
+              .match(backupName);
+    const QString fileName = match.captured(1);
+    const bool known = std::any_of(std::begin(updaters), std::end(updaters),
+                                   [&fileName](const UpdaterEntry &entry) {
+                                       return fileName == QLatin1String(entry.fileName);
+                                   });
+    if (!match.hasMatch() || !known) {
+        printLine(stderr,
+                  QStringLiteral("dbupgrade: %1 is not the name of a backup of a database "
+                                 "in this folder, such as data.db.v0.bak")
+                      .arg(backupName));
+        return 2;
+    }
+    const auto fail = [console, &fileName](const QString &why) {
+        printLine(console, QStringLiteral("%1: not restored: %2").arg(fileName, why));
+        return 1;
+    };
+    if (!hasDatabaseHeader(backupName))
+        return fail(backupName + QStringLiteral(" is missing or not a database"));
+    {
+        const QString connection = QStringLiteral("dbupgrade-restore-check");
+        QStringList findings;
+        {
+            QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            copy.setDatabaseName(backupName);
+            copy.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            findings = copy.open() ? integrityFindings(copy) : QStringList(copy.lastError().text());
+        }
+        QSqlDatabase::removeDatabase(connection);
+        if (!findings.isEmpty())
+            return fail(backupName + QStringLiteral(" fails its integrity check: ")
+                        + findings.join(QLatin1String("; ")));
+    }
+
+    // Opening the database through SQLite rolls back a journal left by an interrupted writer
+    // before anything is copied, so no journal can be applied to the restored copy.
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+        != SQLITE_OK) {
+        const QString error = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return fail(error);
+    }
+    sqlite3_busy_timeout(db, 30000);
+    QString kept;
+    if (sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const QString error = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return fail(error);
+    }
+    const FileState state = readState(fileName, true, 30000);
+    const BackupResult current = backupDatabase(fileName, std::max(state.version, 0));
+    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    if (!current.ok) {
+        sqlite3_close(db);
+        return fail(QStringLiteral("the current state could not be kept first: ") + current.error);
+    }
+
+    sqlite3 *source = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(backupName).constData(), &source,
+                             SQLITE_OPEN_READONLY, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_backup *restore = sqlite3_backup_init(db, "main", source, "main");
+        rc = restore ? sqlite3_backup_step(restore, -1) : sqlite3_errcode(db);
+        if (restore)
+            sqlite3_backup_finish(restore);
+        if (rc == SQLITE_DONE)
+            rc = sqlite3_errcode(db);
+    }
+    const QString error = QString::fromUtf8(sqlite3_errmsg(rc == SQLITE_OK ? source : db));
+    sqlite3_close(source);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK)
+        return fail(error
+                    + (current.fileName.isEmpty()
+                           ? QString()
+                           : QStringLiteral("; its state before is in ") + current.fileName));
+    printLine(console,
+              QStringLiteral("%1: restored from %2%3, ok")
+                  .arg(fileName, backupName,
+                       current.fileName.isEmpty()
+                           ? QString()
+                           : QStringLiteral(", the state before kept in ") + current.fileName));
+    return 0;
 }
 
 QString schemaVersions()
 {
     QStringList versions;
     for (const UpdaterEntry &entry : updaters) {
-        versions.append(entry.currentVersion == notVersioned
-                            ? QStringLiteral("%1 not versioned").arg(entry.fileName)
-                            : QStringLiteral("%1 %2").arg(entry.fileName).arg(entry.currentVersion));
+        versions.append(
+            entry.currentVersion == notVersioned
+                ? QStringLiteral("%1 not versioned").arg(entry.fileName)
+                : QStringLiteral("%1 %2").arg(entry.fileName).arg(entry.currentVersion));
     }
     return versions.join(QStringLiteral(", "));
 }

@@ -42,6 +42,11 @@ QString preflight();
 //! is current, 3 when an upgrade is pending, 1 on a problem.
 int printStatus(FILE *console);
 
+//! Puts the backup \a backupName back in place of its database through SQLite, after a backup
+//! of the database's current state; prints the outcome on \a console. Returns the exit status:
+//! 0, 1 on a failure, 2 for a name that is no backup of one of the four databases.
+int restoreBackup(const QString &backupName, FILE *console);
+
 //! The versions the updaters bring the databases to, for --version.
 QString schemaVersions();
 

@@ -362,8 +362,9 @@ void TestFieldUpgrade::databaseHeldByAnotherProcess()
 
     // Announced at once, and once.
     QCOMPARE(lines.filter("in use").size(), 1);
-    QCOMPARE(lines.value(1), QString("data.db is in use by another program; waiting up to 30 s — "
-                                     "close the analyser software"));
+    QCOMPARE(lines.value(1),
+             QString("data.db is in use by another program; waiting up to 30 s — "
+                     "close the analyser software"));
     verifyLine(lines.at(0), "profile.db", "0 -> 4", "backup profile.db.v0.bak", "ok");
     if (released) {
         QCOMPARE(tool.exitCode(), 0);
@@ -372,8 +373,8 @@ void TestFieldUpgrade::databaseHeldByAnotherProcess()
         verifyLine(lines.at(2), "data.db", "4 -> 4", "unchanged", "ok");
         QVERIFY2(lineSeconds(lines.at(2)) >= heldMs / 1000.0 - 0.5, qPrintable(lines.at(2)));
         // Above the tool's version: stamped down, but only after a backup and with a warning.
-        verifyLine(lines.at(4), "syslog.db", "5 -> 1, version lowered",
-                   "backup syslog.db.v5.bak", "ok");
+        verifyLine(lines.at(4), "syslog.db", "5 -> 1, version lowered", "backup syslog.db.v5.bak",
+                   "ok");
         QCOMPARE(log.filter("syslog.db: version 5 is newer than this tool's 1").size(), 1);
         QCOMPARE(shellOutput(m_site->filePath("syslog.db.v5.bak"), ".dump"),
                  dumpBefore("syslog.db"));
@@ -397,8 +398,9 @@ void TestFieldUpgrade::helpAndVersion_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected");
 
-    const QString usage = "^Usage: dbupgrade \\[options\\] \\[LOGFILE \\[TRANSLATION \\.\\.\\.\\]\\]\n"
-                          "(.|\n)*--status(.|\n)*data\\.db\\.v0\\.bak(.|\n)*Exit status: 0";
+    const QString usage
+        = "^Usage: dbupgrade \\[options\\] \\[LOGFILE \\[TRANSLATION \\.\\.\\.\\]\\]\n"
+          "(.|\n)*--status(.|\n)*data\\.db\\.v0\\.bak(.|\n)*Exit status: 0";
     QTest::newRow("-h") << QStringList({"-h"}) << usage;
     QTest::newRow("--help") << QStringList({"--help"}) << usage;
     QTest::newRow("--help before a log file") << QStringList({"--help", "upgrade.log"}) << usage;

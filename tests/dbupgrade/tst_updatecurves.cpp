@@ -274,11 +274,10 @@ void TestUpdateCurves::failures_data()
         << "no such table: curveVariable"
         << "select count(*) from variable where value notnull";
     // All variables or none: a partial carry-over could never be completed by a later run.
-    QTest::newRow("variable update refused")
-        << "migration_variables.sql" << refuseVariable
-        << "update variable set value=:value where id=:id"
-        << "variable locked"
-        << "select count(*) from variable where value notnull";
+    QTest::newRow("variable update refused") << "migration_variables.sql" << refuseVariable
+                                             << "update variable set value=:value where id=:id"
+                                             << "variable locked"
+                                             << "select count(*) from variable where value notnull";
     QTest::newRow("no curve point table")
         << "migration_curves.sql"
         << "drop table curvePoint;"

@@ -348,7 +348,8 @@ void TestUpdateData::lookupCopyFails()
              qPrintable(lines.first()));
     // The whole run is undone: the old rows in their table, no backup table, no version.
     QCOMPARE(databaseDump(data()), before);
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v0.bak", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(),
+             QStringList({"data.db", "data.db.v0.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::fatalStepFails()
@@ -364,7 +365,8 @@ void TestUpdateData::fatalStepFails()
              qPrintable(lines.first()));
     QCOMPARE(databaseDump(data()), before);
     // qc.db and syslog.db were never opened, so never created.
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v0.bak", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(),
+             QStringList({"data.db", "data.db.v0.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::failedCopyRollsBackGroup_data()
@@ -394,7 +396,8 @@ void TestUpdateData::failedCopyRollsBackGroup()
     QVERIFY2(lines.first().contains("[" + statement), qPrintable(lines.first()));
     // Old tables, rows and version as they were: nothing dropped that was not copied.
     QCOMPARE(databaseDump(data()), before);
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v2.bak", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(),
+             QStringList({"data.db", "data.db.v2.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::failedCommitReported()
@@ -424,7 +427,8 @@ void TestUpdateData::failedCommitReported()
     }
     QSqlDatabase::removeDatabase(connection);
     QCOMPARE(databaseDump(data()), before);
-    QCOMPARE(m_site->entries(), QStringList({"data.db", "data.db.v2.bak", "profile.db", "upgrade.log"}));
+    QCOMPARE(m_site->entries(),
+             QStringList({"data.db", "data.db.v2.bak", "profile.db", "upgrade.log"}));
 }
 
 void TestUpdateData::renameNeedsLegacyAlterTable_data()

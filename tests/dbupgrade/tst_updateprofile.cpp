@@ -337,9 +337,8 @@ void TestUpdateProfile::keyThatMustBeNew()
              qPrintable(log.first()));
 
     // With the key removed by hand, the next run starts over from version 1 and completes.
-    QVERIFY(runSql("profile.db", QStringLiteral("delete from profile where name = '%1';")
-                                     .arg(name)
-                                     .toUtf8()));
+    QVERIFY(runSql("profile.db",
+                   QStringLiteral("delete from profile where name = '%1';").arg(name).toUtf8()));
     run = upgrade();
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(version(), QStringList({"4"}));

@@ -176,8 +176,9 @@ void TestUpgradeDriver::failingUpdaterEndsRun()
     QString error;
     QVERIFY2(m_site->build("profile.db", "profile_v3.sql", &error), qPrintable(error));
     QVERIFY2(m_site->build("data.db", "data_v0.sql", &error), qPrintable(error));
-    QVERIFY(runSql(failing, failing == "profile.db" ? "drop table assayItem; drop table variable;"
-                                                     : "drop table patient;"));
+    QVERIFY(runSql(failing,
+                   failing == "profile.db" ? "drop table assayItem; drop table variable;"
+                                           : "drop table patient;"));
     const QStringList before = databaseDump(failing);
 
     const ProgramRun run = runTool({"upgrade.log"});

@@ -22,11 +22,12 @@ QStringList folderState(const QString &path)
 {
     QStringList state;
     const QDir dir(path);
-    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System,
-                                             QDir::Name)) {
-        state.append(name + ' '
-                     + QCryptographicHash::hash(readFile(dir.filePath(name)), QCryptographicHash::Md5)
-                           .toHex());
+    for (const QString &name :
+         dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name)) {
+        state.append(
+            name + ' '
+            + QCryptographicHash::hash(readFile(dir.filePath(name)), QCryptographicHash::Md5)
+                  .toHex());
     }
     return state;
 }
@@ -44,6 +45,8 @@ private slots:
     void status_data();
     void status();
     void twoRunsAtOnce();
+    void restore_data();
+    void restore();
 
 private:
     bool build(const QStringList &fixtures);
@@ -83,29 +86,28 @@ void TestUpgradeSafety::refusedRun_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message"); // on standard error
 
-    const QStringList old = {"profile.db", "profile_v0.sql", "data.db", "data_v0.sql",
-                             "syslog.db", "syslog_v0.sql"};
+    const QStringList old
+        = {"profile.db", "profile_v0.sql", "data.db", "data_v0.sql", "syslog.db", "syslog_v0.sql"};
     QTest::newRow("empty folder") << QStringList() << QStringList() << QStringList({"upgrade.log"})
                                   << 1 << "is not an instrument folder";
-    QTest::newRow("wrong folder") << QStringList({"qc.db", "qc.sql"})
-                                  << QStringList({"notes.txt"}) << QStringList() << 1
-                                  << "is not an instrument folder";
-    QTest::newRow("data.db missing") << QStringList(old.mid(0, 2)) << QStringList() << QStringList() << 1
-                                     << "data.db is missing in ";
+    QTest::newRow("wrong folder") << QStringList({"qc.db", "qc.sql"}) << QStringList({"notes.txt"})
+                                  << QStringList() << 1 << "is not an instrument folder";
+    QTest::newRow("data.db missing") << QStringList(old.mid(0, 2)) << QStringList() << QStringList()
+                                     << 1 << "data.db is missing in ";
     QTest::newRow("profile.db not a database")
         << QStringList(old.mid(2)) << QStringList({"profile.db"}) << QStringList() << 1
         << "profile.db in ";
-    QTest::newRow("log name is a database") << old << QStringList() << QStringList({"data.db"})
-                                            << 2 << "data.db cannot be the log file";
+    QTest::newRow("log name is a database") << old << QStringList() << QStringList({"data.db"}) << 2
+                                            << "data.db cannot be the log file";
     QTest::newRow("log name is a translation")
         << old << QStringList() << QStringList({"dbupgrade_en.qm"}) << 2
         << "dbupgrade_en.qm cannot be the log file: it is a translation file";
-    QTest::newRow("log name is not text") << old << QStringList({"binary.log"})
-                                          << QStringList({"binary.log"}) << 2
-                                          << "it is not a text file";
-    QTest::newRow("unknown option") << old << QStringList()
-                                    << QStringList({"upgrade.log", "--dry-run"}) << 2
-                                    << "Unknown option 'dry-run'";
+    QTest::newRow("log name is not text")
+        << old << QStringList({"binary.log"}) << QStringList({"binary.log"}) << 2
+        << "it is not a text file";
+    QTest::newRow("unknown option")
+        << old << QStringList() << QStringList({"upgrade.log", "--dry-run"}) << 2
+        << "Unknown option 'dry-run'";
     QTest::newRow("missing translation")
         << old << QStringList() << QStringList({"upgrade.log", "dbupgrade_xx"}) << 2
         << "the translation dbupgrade_xx cannot be found or loaded";
@@ -159,29 +161,30 @@ void TestUpgradeSafety::status_data()
 
     QTest::newRow("old") << QStringList({"profile.db", "profile_v0.sql", "data.db", "data_v0.sql",
                                          "qc.db", "qc.sql", "syslog.db", "syslog_v0.sql"})
-                         << QStringList({"profile.db: 0 -> 4, would upgrade, backup profile.db.v0.bak",
-                                         "data.db: 0 -> 4, would upgrade, backup data.db.v0.bak",
-                                         "qc.db: not versioned, current",
-                                         "syslog.db: 0 -> 1, would upgrade, backup syslog.db.v0.bak"})
+                         << QStringList(
+                                {"profile.db: 0 -> 4, would upgrade, backup profile.db.v0.bak",
+                                 "data.db: 0 -> 4, would upgrade, backup data.db.v0.bak",
+                                 "qc.db: not versioned, current",
+                                 "syslog.db: 0 -> 1, would upgrade, backup syslog.db.v0.bak"})
                          << 3;
     QTest::newRow("current") << QStringList({"profile.db", "profile_v4.sql", "data.db",
                                              "data_v4.sql", "qc.db", "qc.sql", "syslog.db",
                                              "syslog_v1.sql"})
-                             << QStringList({"profile.db: 4 -> 4, current",
-                                             "data.db: 4 -> 4, current",
-                                             "qc.db: not versioned, current",
-                                             "syslog.db: 1 -> 1, current"})
+                             << QStringList(
+                                    {"profile.db: 4 -> 4, current", "data.db: 4 -> 4, current",
+                                     "qc.db: not versioned, current", "syslog.db: 1 -> 1, current"})
                              << 0;
     // An earlier backup's name is taken, so the next one gets -2.
-    QTest::newRow("mixed") << QStringList({"profile.db", "profile_v4.sql", "data.db",
-                                           "data_v2.sql", "data.db.v2.bak", "data_v2.sql"})
-                           << QStringList({"profile.db: 4 -> 4, current",
-                                           "data.db: 2 -> 4, would upgrade, backup data.db.v2-2.bak",
-                                           "qc.db: missing, would be created",
-                                           "syslog.db: missing, would be created"})
+    QTest::newRow("mixed") << QStringList(
+        {"profile.db", "profile_v4.sql", "data.db", "data_v2.sql", "data.db.v2.bak", "data_v2.sql"})
+                           << QStringList(
+                                  {"profile.db: 4 -> 4, current",
+                                   "data.db: 2 -> 4, would upgrade, backup data.db.v2-2.bak",
+                                   "qc.db: missing, would be created",
+                                   "syslog.db: missing, would be created"})
                            << 3;
-    QTest::newRow("newer") << QStringList({"profile.db", "profile_v4.sql", "data.db",
-                                           "data_v4.sql", "syslog.db", "syslog_v5.sql"})
+    QTest::newRow("newer") << QStringList(
+        {"profile.db", "profile_v4.sql", "data.db", "data_v4.sql", "syslog.db", "syslog_v5.sql"})
                            << QStringList({"profile.db: 4 -> 4, current",
                                            "data.db: 4 -> 4, current",
                                            "qc.db: missing, would be created",
@@ -228,20 +231,63 @@ void TestUpgradeSafety::twoRunsAtOnce()
         = QString::fromLocal8Bit(first.readAllStandardOutput() + second.readAllStandardOutput());
 
     // One run upgraded each database, the other found it current: one complete backup each.
-    QCOMPARE(m_site->entries(),
-             QStringList({"data.db", "data.db.v0.bak", "first.log", "profile.db",
-                          "profile.db.v0.bak", "qc.db", "second.log", "syslog.db",
-                          "syslog.db.v0.bak"}));
+    QCOMPARE(
+        m_site->entries(),
+        QStringList({"data.db", "data.db.v0.bak", "first.log", "profile.db", "profile.db.v0.bak",
+                     "qc.db", "second.log", "syslog.db", "syslog.db.v0.bak"}));
     int i = 0;
     for (const char *name : {"profile.db", "data.db", "syslog.db"}) {
         const QString backup = QString(name) + ".v0.bak";
         QCOMPARE(shellOutput(backup, ".dump"), before.at(i++));
         QCOMPARE(output.count("backup " + backup), 1);
-        QCOMPARE(output.count(QRegularExpression(QString("^%1: \\d -> \\d, unchanged, ")
-                                                     .arg(QRegularExpression::escape(name)),
-                                                 QRegularExpression::MultilineOption)),
+        QCOMPARE(output.count(QRegularExpression(
+                     QString("^%1: \\d -> \\d, unchanged, ").arg(QRegularExpression::escape(name)),
+                     QRegularExpression::MultilineOption)),
                  1);
     }
+}
+
+void TestUpgradeSafety::restore_data()
+{
+    QTest::addColumn<QString>("killAt"); // empty: the upgrade finished
+
+    QTest::newRow("after a finished upgrade") << QString();
+    // The interrupted run leaves a hot journal beside data.db, which a plain file copy of the
+    // backup would have SQLite apply to the copy.
+    QTest::newRow("after a kill, journal beside the database") << "insert into results (";
+}
+
+void TestUpgradeSafety::restore()
+{
+    QFETCH(QString, killAt);
+    m_site.reset(new TemporarySite);
+    QVERIFY(m_site->isValid());
+    QVERIFY(build({"profile.db", "profile_v4.sql", "data.db", "data_v0.sql"}));
+    const QStringList original = databaseDump("data.db");
+
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUPGRADE_TEST_KILL", killAt);
+    tool.setProcessEnvironment(environment);
+    tool.start(toolPath(), {"upgrade.log"});
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitStatus(), killAt.isEmpty() ? QProcess::NormalExit : QProcess::CrashExit);
+    QCOMPARE(QFile::exists("data.db-journal"), !killAt.isEmpty());
+    const QString version = killAt.isEmpty() ? "4" : "0";
+    // Left alone after the kill: the journal must still be there when --restore runs. SQLite
+    // rolls it back at the next open, so the state kept is the original one.
+    const QStringList before = killAt.isEmpty() ? databaseDump("data.db") : original;
+
+    const ProgramRun run = runTool({"--restore", "data.db.v0.bak"});
+    QCOMPARE(run.exitCode, 0);
+    const QString kept = "data.db.v" + version + (killAt.isEmpty() ? ".bak" : "-2.bak");
+    QCOMPARE(QString::fromLocal8Bit(run.standardOutput),
+             "data.db: restored from data.db.v0.bak, the state before kept in " + kept + ", ok\n");
+    QCOMPARE(databaseDump("data.db"), original);
+    QCOMPARE(databaseDump(kept), before);
+    QVERIFY(!QFile::exists("data.db-journal"));
+
+    QCOMPARE(runTool({"--restore", "upgrade.log"}).exitCode, 2);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeSafety)

@@ -104,10 +104,9 @@ QStringList readLines(const QString &path)
 QStringList logMessages(const QString &path)
 {
     QStringList lines = readLines(path);
-    lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [](const QString &line) {
-                                   return line.startsWith(QLatin1String("Info: "));
-                               }),
+    lines.erase(std::remove_if(
+                    lines.begin(), lines.end(),
+                    [](const QString &line) { return line.startsWith(QLatin1String("Info: ")); }),
                 lines.end());
     return lines;
 }
