@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "analysisresult.h"
 
+#include "logging_p.h"
+#include "numberformat_p.h"
 #include "profile.h"
 #include "sqlwarning_p.h"
 
@@ -11,6 +13,7 @@
 
 #include <cmath>
 #include <iterator>
+#include <limits>
 
 namespace {
 
@@ -50,14 +53,27 @@ int boundedCount(quint32 claimed, qint64 bytesLeft, qint64 recordBytes)
     return int(qMin<qint64>(claimed, possible));
 }
 
+// The largest QByteArray: its int size less the allocation's header and terminator.
+const qint64 MaxBlobBytes = std::numeric_limits<int>::max() - 64;
+
+qint64 blobSize(const QVector<ClotCurve::Segment> &segments)
+{
+    qint64 size = 8;
+    for (const ClotCurve::Segment &segment : segments)
+        size += SegmentHeaderBytes + ValueBytes * segment.y.size();
+    return size;
+}
+
 // The layout QDataStream gives (big-endian, doubles as 8 bytes), written into one buffer sized
 // up front: a stream call per value costs tens of times the byte swap itself.
 QByteArray toBlob(const ClotCurve &curve)
 {
     const QVector<ClotCurve::Segment> segments = curve.segments();
-    qint64 size = 8;
-    for (const ClotCurve::Segment &segment : segments)
-        size += SegmentHeaderBytes + ValueBytes * segment.y.size();
+    const qint64 size = blobSize(segments);
+    if (size > MaxBlobBytes) {
+        qCWarning(lcResult, "ClotCurve::toBuffer: a curve of %lld bytes cannot be stored", size);
+        return QByteArray();
+    }
 
     QByteArray bytes(int(size), Qt::Uninitialized);
     uchar *out = reinterpret_cast<uchar *>(bytes.data());
@@ -133,10 +149,11 @@ void ClotCurve::append(double x0, double dx, const QVector<double> &y)
 
 int ClotCurve::size() const
 {
-    int total = 0;
+    // Segments may together hold more points than an int counts; the count stops at its maximum.
+    qint64 total = 0;
     for (const Segment &segment : m_segments)
         total += segment.y.size();
-    return total;
+    return int(qMin<qint64>(total, std::numeric_limits<int>::max()));
 }
 
 double ClotCurve::x(int i) const
@@ -258,18 +275,21 @@ void ClotCurve::save(int patientId, const QString &item, int version) const
 {
     if (isEmpty())
         return;
+    const QByteArray blob = toBuffer();
+    if (blob.isEmpty()) // too large to store; toBuffer() said so
+        return;
 
     QSqlQuery query(Profile::instance().dataDatabase());
     // On a failed prepare the insert is still tried, so its own failure is logged as well.
     if (!query.prepare(QStringLiteral("insert into curve (patientId, item, version, curve) "
                                       "values(:patientId, :item, :version, :curve)")))
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcResult, query);
     query.bindValue(QStringLiteral(":patientId"), patientId);
     query.bindValue(QStringLiteral(":item"), item);
     query.bindValue(QStringLiteral(":version"), version);
-    query.bindValue(QStringLiteral(":curve"), toBuffer());
+    query.bindValue(QStringLiteral(":curve"), blob);
     if (!query.exec())
-        CORE_SQL_WARNING(query);
+        CORE_SQL_WARNING(lcResult, query);
 }
 
 namespace {
@@ -502,7 +522,9 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
         precision = 6;
     }
     if (d->error == NoError) {
-        const QString number = QString::number(d->value, numberFormat, precision);
+        const QString number
+            = QString::number(d->value, numberFormat,
+                              CorePrivate::boundedPrecision(d->value, numberFormat, precision));
         if (format != WithFlags)
             return number;
         const PrefixMarks prefix = prefixMarks(d->flags);

@@ -4,7 +4,7 @@
 #define ANALYSISRESULT_H
 
 #include "core_global.h"
-#include "ryglobal.h"
+#include "ryenums.h"
 
 #include <QByteArray>
 #include <QMetaType>
@@ -52,7 +52,7 @@ public:
     void append(const Segment &segment);
     void append(double x0, double dx, const QVector<double> &y);
 
-    /*! \brief Number of points over all segments. */
+    /*! \brief Number of points over all segments, at most the int maximum. */
     int size() const;
     /*! \brief x of global point \a i; 0.0 outside the curve. */
     double x(int i) const;
@@ -68,11 +68,13 @@ public:
         against the mean intensity of one unit of x from x = 3.0 of the first segment. */
     ClotCurve toType(PointType target) const;
 
-    /*! \brief The blob that save() stores and fromBuffer() reads. */
+    /*! \brief The blob that save() stores and fromBuffer() reads; empty, with a warning, for a
+        curve whose blob would not fit in a QByteArray (2 GiB). */
     QByteArray toBuffer() const;
     /*! \brief The curve read from a blob; a short or damaged blob gives what could be read. */
     static ClotCurve fromBuffer(const QByteArray &bytes);
-    /*! \brief Inserts the curve into table `curve` of data.db; failures are logged. */
+    /*! \brief Inserts the curve into table `curve` of data.db; failures are logged. An empty
+        curve, or one too large for a blob, stores nothing. */
     void save(int patientId, const QString &item, int version) const;
 
     bool operator==(const ClotCurve &other) const
@@ -169,7 +171,8 @@ public:
     /*! \brief The value for a valid or not-clotted result, else an invalid variant. */
     QVariant toVariant() const;
     /*! \brief The display text: the number (with its marks for WithFlags) of a valid result,
-        else the configured text of its state. A negative \a precision means 'g' with 6 digits. */
+        else the configured text of its state. A negative \a precision means 'g' with 6 digits;
+        one beyond what a double holds counts as that bound, as for round(). */
     QString toString(Format format = WithFlags, char numberFormat = 'g', int precision = -1) const;
     /*! \brief The marks put before a valid value: manual input, diluted, report limit. */
     QString prefix() const;

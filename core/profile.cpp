@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "profile.h"
 
-#include "ryglobal.h"
+#include "messagebox.h"
 #include "sqlwarning_p.h"
 
 #include <QCoreApplication>
@@ -28,7 +28,8 @@ const char DataConnection[] = "data.db";
 const char QcConnection[] = "qc.db";
 const char SyslogConnection[] = "syslog.db";
 
-// Another process (the upgrade tool, a second instance) may hold a lock for a while.
+// Another process (the upgrade tool, a second instance) may hold a lock for a while; the
+// connections and the store's own reader wait as long.
 const int BusyTimeout = 30000;
 const char ConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=30000";
 
@@ -539,6 +540,68 @@ QString storeStatement(int rows, bool inPlace)
     return sql;
 }
 
+// All rows of a batch that JSON carries exactly, as one object that SQLite takes apart itself:
+// binding 10 000 values one at a time through QSqlQuery costs more than writing the rows.
+QString jsonStoreStatement(bool inPlace)
+{
+    return inPlace ? QStringLiteral("insert into profile (name, value) select key, value from "
+                                    "json_each(?) where true on conflict(name) do update set "
+                                    "value = excluded.value")
+                   : QStringLiteral("insert or replace into profile (name, value) select key, "
+                                    "value from json_each(?)");
+}
+
+// The text as a JSON string; false for a NUL character, which JSON functions cut the text at.
+bool appendJsonString(QString &json, const QString &text)
+{
+    json += QLatin1Char('"');
+    const QChar *run = text.constData();
+    const QChar *end = run + text.size();
+    for (const QChar *p = run; p != end; ++p) {
+        const ushort unit = p->unicode();
+        if (unit >= 0x20 && unit != '"' && unit != '\\')
+            continue;
+        if (unit == 0)
+            return false;
+        json.append(run, int(p - run));
+        if (unit < 0x20) {
+            json += QStringLiteral("\\u%1").arg(unit, 4, 16, QLatin1Char('0'));
+        } else {
+            json += QLatin1Char('\\');
+            json += *p;
+        }
+        run = p + 1;
+    }
+    json.append(run, int(end - run));
+    json += QLatin1Char('"');
+    return true;
+}
+
+// Only the types whose JSON form SQLite stores with the storage class the driver's binding gives
+// them: texts (text, or NULL when null), whole numbers (integer) and truth values (1 or 0).
+// Reals, blobs and the rest are bound one by one.
+bool appendJsonValue(QString &json, const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::QString:
+        if (value.isNull()) {
+            json += QLatin1String("null");
+            return true;
+        }
+        return appendJsonString(json, *static_cast<const QString *>(value.constData()));
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        json += QString::number(value.toLongLong());
+        return true;
+    case QMetaType::Bool:
+        json += QLatin1String(value.toBool() ? "true" : "false");
+        return true;
+    default:
+        return false;
+    }
+}
+
 // A lock held past the time-out: every further statement would wait as long again.
 bool isBusy(const QSqlQuery &query)
 {
@@ -559,11 +622,28 @@ void ProfilePrivate::writePending()
     if (batch.isEmpty())
         return;
 
-    std::vector<QHash<QString, QVariant>::const_iterator> stores;
-    std::vector<QHash<QString, QVariant>::const_iterator> removals;
-    stores.reserve(size_t(batch.size()));
-    for (auto it = batch.cbegin(); it != batch.cend(); ++it)
-        (it->isValid() ? stores : removals).push_back(it);
+    using Change = QHash<QString, QVariant>::const_iterator;
+    QString json = QStringLiteral("{");
+    int jsonRows = 0;
+    std::vector<Change> bound;
+    std::vector<Change> removals;
+    for (auto it = batch.cbegin(); it != batch.cend(); ++it) {
+        if (!it->isValid()) {
+            removals.push_back(it);
+            continue;
+        }
+        const int mark = json.size();
+        if (jsonRows > 0)
+            json += QLatin1Char(',');
+        if (appendJsonString(json, it.key())
+            && (json += QLatin1Char(':'), appendJsonValue(json, *it))) {
+            ++jsonRows;
+        } else {
+            json.truncate(mark);
+            bound.push_back(it);
+        }
+    }
+    json += QLatin1Char('}');
 
     // One transaction, so a burst of changes costs one disk sync. It cannot begin while the
     // application holds one open on this connection; the rows then join that one.
@@ -571,28 +651,51 @@ void ProfilePrivate::writePending()
     QSqlDatabase db = q->database();
     const bool ownTransaction = db.transaction();
     bool busy = false;
+    bool inPlace = true;
+    if (jsonRows > 0) {
+        QSqlQuery query(db);
+        bool prepared = query.prepare(jsonStoreStatement(inPlace));
+        if (!prepared) {
+            inPlace = false;
+            prepared = query.prepare(jsonStoreStatement(inPlace));
+        }
+        if (prepared) {
+            query.bindValue(0, json);
+            if (!query.exec()) {
+                CORE_SQL_WARNING(lcProfile, query);
+                busy = isBusy(query);
+            }
+        } else {
+            // The rows go one by one below, which says why they fail.
+            inPlace = true;
+            bound.clear();
+            for (auto it = batch.cbegin(); it != batch.cend(); ++it) {
+                if (it->isValid())
+                    bound.push_back(it);
+            }
+        }
+    }
     {
         QSqlQuery query(db);
         int preparedRows = 0;
-        bool inPlace = true;
-        for (size_t first = 0; first < stores.size() && !busy; first += RowsPerStatement) {
-            const int rows = int(std::min(stores.size() - first, size_t(RowsPerStatement)));
+        for (size_t first = 0; first < bound.size() && !busy; first += RowsPerStatement) {
+            const int rows = int(std::min(bound.size() - first, size_t(RowsPerStatement)));
             if (rows != preparedRows) {
                 preparedRows = rows;
                 if (!query.prepare(storeStatement(rows, inPlace))) {
                     inPlace = false;
                     if (!query.prepare(storeStatement(rows, inPlace))) {
-                        CORE_SQL_WARNING(query);
+                        CORE_SQL_WARNING(lcProfile, query);
                         break;
                     }
                 }
             }
             for (int i = 0; i < rows; ++i) {
-                query.bindValue(2 * i, stores[first + i].key());
-                query.bindValue(2 * i + 1, *stores[first + i]);
+                query.bindValue(2 * i, bound[first + i].key());
+                query.bindValue(2 * i + 1, *bound[first + i]);
             }
             if (!query.exec()) {
-                CORE_SQL_WARNING(query);
+                CORE_SQL_WARNING(lcProfile, query);
                 busy = isBusy(query);
             }
         }
@@ -600,12 +703,12 @@ void ProfilePrivate::writePending()
     if (!removals.empty() && !busy) {
         QSqlQuery query(db);
         if (!query.prepare(QStringLiteral("delete from profile where name = ?"))) {
-            CORE_SQL_WARNING(query);
+            CORE_SQL_WARNING(lcProfile, query);
         } else {
             for (const auto &it : removals) {
                 query.bindValue(0, it.key());
                 if (!query.exec()) {
-                    CORE_SQL_WARNING(query);
+                    CORE_SQL_WARNING(lcProfile, query);
                     if (isBusy(query))
                         break;
                 }
@@ -613,7 +716,7 @@ void ProfilePrivate::writePending()
         }
     }
     if (ownTransaction && !db.commit()) {
-        CORE_SQL_WARNING(db);
+        CORE_SQL_WARNING(lcProfile, db);
         db.rollback();
     }
 }
@@ -686,7 +789,7 @@ void Profile::init(const QString &fileName)
         }
         if (!loaded) {
             loadError = reader.lastError().text();
-            CORE_SQL_WARNING(reader);
+            CORE_SQL_WARNING(lcProfile, reader);
         }
     }
     if (noTables)

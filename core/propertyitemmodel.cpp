@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "propertyitemmodel.h"
 
+#include "logging_p.h"
+
 #include <utility>
 
 PropertyItem::PropertyItem() = default;
@@ -81,12 +83,30 @@ void PropertyItem::setData(const QVariant &value, int role)
     emitCellsChanged(0);
 }
 
+void PropertyItem::setName(const QString &name)
+{
+    if (name == m_name)
+        return;
+    m_name = name;
+    // Views and filtering proxies keep what the name cell showed; without the signal a
+    // recursive filter keeps stale mappings and fails on a later insertion.
+    emitCellsChanged(0, 0);
+}
+
+void PropertyItem::setFlags(Qt::ItemFlags flags)
+{
+    const Qt::ItemFlags changed = m_flags ^ flags;
+    if (!changed)
+        return;
+    m_flags = flags;
+    // The name cell never shows the editable flag.
+    const bool nameCellChanged = (changed & ~Qt::ItemIsEditable) != 0;
+    emitCellsChanged(nameCellChanged ? 0 : 1, 1);
+}
+
 void PropertyItem::changeFlags(Qt::ItemFlags flags, bool on)
 {
-    if (on)
-        m_flags |= flags;
-    else
-        m_flags &= ~flags;
+    setFlags(on ? m_flags | flags : m_flags & ~flags);
 }
 
 void PropertyItem::append(PropertyItem *child)
@@ -169,29 +189,31 @@ void PropertyItem::setParentAndModel(PropertyItem *parent, PropertyItemModel *mo
 bool PropertyItem::canAdopt(const PropertyItem *child) const
 {
     if (!child) {
-        qWarning("PropertyItem::insert: null child");
+        qCWarning(lcPropertyModel, "PropertyItem::insert: null child");
         return false;
     }
     if (child->m_model && child->m_model->rootItem() == child) {
-        qWarning("PropertyItem::insert: the root item of a model cannot become a child");
+        qCWarning(lcPropertyModel,
+                  "PropertyItem::insert: the root item of a model cannot become a child");
         return false;
     }
     for (const PropertyItem *item = this; item; item = item->m_parent) {
         if (item == child) {
-            qWarning("PropertyItem::insert: an item cannot become a child of itself or of its "
-                     "descendants");
+            qCWarning(lcPropertyModel,
+                      "PropertyItem::insert: an item cannot become a child of itself or of its "
+                      "descendants");
             return false;
         }
     }
     return true;
 }
 
-void PropertyItem::emitCellsChanged(int firstColumn)
+void PropertyItem::emitCellsChanged(int firstColumn, int lastColumn)
 {
     if (!m_model)
         return;
     const QModelIndex first = m_model->indexFromItem(this, firstColumn);
-    const QModelIndex last = valueIndex();
+    const QModelIndex last = m_model->indexFromItem(this, lastColumn);
     if (first.isValid() && last.isValid())
         emit m_model->dataChanged(first, last);
 }

@@ -40,11 +40,13 @@ public:
     QList<PropertyItem *> children() const { return m_children; }
 
     QString name() const { return m_name; }
-    void setName(const QString &name) { m_name = name; }
+    /*! \brief Renames the item; an attached item reports the changed name cell. */
+    void setName(const QString &name);
     QVariant value() const { return m_roleData.value(Qt::DisplayRole); }
 
     Qt::ItemFlags flags() const { return m_flags; }
-    void setFlags(Qt::ItemFlags flags) { m_flags = flags; }
+    /*! \brief Sets the flags; an attached item reports the cells whose flags changed. */
+    void setFlags(Qt::ItemFlags flags);
     void changeFlags(Qt::ItemFlags flags, bool on);
     void setEditable(bool editable) { changeFlags(Qt::ItemIsEditable, editable); }
     bool isEditable() const { return m_flags.testFlag(Qt::ItemIsEditable); }
@@ -73,7 +75,7 @@ private:
     Q_DISABLE_COPY(PropertyItem)
 
     bool canAdopt(const PropertyItem *child) const;
-    void emitCellsChanged(int firstColumn);
+    void emitCellsChanged(int firstColumn, int lastColumn = 1);
 
     QString m_name;
     QMap<int, QVariant> m_roleData;

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "serial.h"
 
+#include "logging_p.h"
 #include "serialport.h"
 
 #include <limits>
@@ -52,7 +53,8 @@ bool Serial::open()
 bool Serial::open(OpenMode mode)
 {
     if (isOpen()) {
-        qWarning("Serial::open: Serial (%s) is already open", d->fileName.toUtf8().constData());
+        qCWarning(lcSerial, "Serial::open: Serial (%s) is already open",
+                  d->fileName.toUtf8().constData());
         return false;
     }
     unsigned access = 0;
@@ -76,7 +78,14 @@ void Serial::close()
 bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits stopBits)
 {
     if (!isOpen()) {
-        qWarning("Serial::setSettings: File is not open");
+        qCWarning(lcSerial, "Serial::setSettings: File is not open");
+        return false;
+    }
+    // The line record holds a byte for each; a wider value would be cut to another setting.
+    const auto fitsByte = [](int value) { return value >= 0 && value <= 0xFF; };
+    if (baudRate <= 0 || !fitsByte(dataBits) || !fitsByte(parity) || !fitsByte(stopBits)) {
+        setErrorString(
+            QString::fromStdString(serialport::errorText(serialport::invalidArgumentError())));
         return false;
     }
     serialport::LineState state;
@@ -102,12 +111,14 @@ bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits sto
 
 bool Serial::setTimeouts(int readInterval, int readTotal, int writeTotal)
 {
+    // A negative time-out means none; as unsigned it would read as about 49 days, or as the
+    // "return at once" marker.
     serialport::Timeouts timeouts;
-    timeouts.readInterval = quint32(readInterval);
+    timeouts.readInterval = quint32(qMax(0, readInterval));
     timeouts.readTotalMultiplier = 1;
-    timeouts.readTotalConstant = quint32(readTotal);
+    timeouts.readTotalConstant = quint32(qMax(0, readTotal));
     timeouts.writeTotalMultiplier = 1;
-    timeouts.writeTotalConstant = quint32(writeTotal);
+    timeouts.writeTotalConstant = quint32(qMax(0, writeTotal));
     if (!serialport::setTimeouts(d->port, timeouts)) {
         setSystemError();
         return false;

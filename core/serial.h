@@ -37,11 +37,16 @@ public:
     /*! \brief Opens for reading and writing, unbuffered. */
     bool open();
     bool open(OpenMode mode) override;
+    /*! \brief Closes the port; a read or write blocked on another thread returns with what it
+        had transferred. */
     void close() override;
 
+    /*! \brief Sets the line; values the line cannot take fail with "Invalid argument" and
+        change nothing. */
     bool setSettings(int baudRate, int dataBits, Parity parity, StopBits stopBits);
     /*! \brief A read of n bytes waits at most n + \a readTotal ms and ends when no byte follows
-        for \a readInterval ms; a write of n bytes takes at most n + \a writeTotal ms. */
+        for \a readInterval ms; a write of n bytes takes at most n + \a writeTotal ms. A negative
+        time-out counts as 0 (none). */
     bool setTimeouts(int readInterval, int readTotal, int writeTotal);
     void clearInputBuffer();
 

@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <condition_variable>
+#include <mutex>
+#endif
+
 #if defined(_WIN32)
 #if defined(CORE_LIBRARY)
 #define SERIALPORT_EXPORT __declspec(dllexport)
@@ -63,6 +68,16 @@ struct Port
     Handle handle = invalidHandle();
     // Windows keeps the time-outs in the driver; POSIX applies them in software from here.
     Timeouts timeouts;
+#if !defined(_WIN32)
+    // A transfer may block on one thread while another closes the port. close() wakes it through
+    // wakeFd and waits until no call holds the descriptor before closing it, so no call ever
+    // reaches a closed descriptor, or one that the system has handed out again.
+    int wakeFd = -1;
+    mutable int users = 0;
+    bool closing = false;
+    mutable std::mutex lock;
+    mutable std::condition_variable idle;
+#endif
 };
 
 // Every function that returns bool leaves the system's error code for lastError() on failure.
@@ -73,6 +88,7 @@ SERIALPORT_EXPORT std::string devicePath(const std::string &name);
 
 //! Opens the port named \a name (UTF-8) exclusively with the Access bits in \a access.
 SERIALPORT_EXPORT bool open(Port &port, const std::string &name, unsigned access);
+//! Closes the port; a transfer blocked on another thread returns with what it had.
 SERIALPORT_EXPORT void close(Port &port);
 
 SERIALPORT_EXPORT bool getLineState(const Port &port, LineState *state);
@@ -89,6 +105,8 @@ SERIALPORT_EXPORT bool queuedBytes(const Port &port, std::uint32_t *count);
 SERIALPORT_EXPORT bool purgeReceive(const Port &port);
 
 SERIALPORT_EXPORT int lastError();
+//! The system's error code for an invalid argument (EINVAL, ERROR_INVALID_PARAMETER).
+SERIALPORT_EXPORT int invalidArgumentError();
 //! The system's text for \a error, in UTF-8.
 SERIALPORT_EXPORT std::string errorText(int error);
 

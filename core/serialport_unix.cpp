@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -34,6 +35,47 @@ bool failWith(int error)
 {
     errno = error;
     return false;
+}
+
+// Holds the port's descriptor for one call, so that close() waits for the call to leave it.
+// fd is -1 when the port is closed or being closed.
+class Use
+{
+public:
+    explicit Use(const Port &port)
+        : m_port(port)
+    {
+        std::lock_guard<std::mutex> guard(port.lock);
+        if (port.closing || port.handle == invalidHandle())
+            return;
+        fd = fileDescriptor(port);
+        wakeFd = port.wakeFd;
+        timeouts = port.timeouts;
+        ++port.users;
+    }
+    ~Use()
+    {
+        if (fd < 0)
+            return;
+        std::lock_guard<std::mutex> guard(m_port.lock);
+        if (--m_port.users == 0)
+            m_port.idle.notify_all();
+    }
+    Use(const Use &) = delete;
+    Use &operator=(const Use &) = delete;
+
+    int fd = -1;
+    int wakeFd = -1;
+    Timeouts timeouts;
+
+private:
+    const Port &m_port;
+};
+
+// Whether close() has begun: its wake-up stays readable until the descriptor is closed.
+bool woken(const pollfd &wake)
+{
+    return wake.revents != 0;
 }
 
 struct Speed
@@ -178,23 +220,40 @@ bool open(Port &port, const std::string &name, unsigned access)
         ::close(fd);
         return failWith(error);
     }
+    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
+        const int error = errno;
+        ::close(fd);
+        return failWith(error);
+    }
     // Whatever arrived before we owned the port belongs to nobody.
     ::tcflush(fd, TCIFLUSH);
+    std::lock_guard<std::mutex> guard(port.lock);
     port.handle = reinterpret_cast<Handle>(static_cast<std::intptr_t>(fd));
+    port.wakeFd = wakeFd;
     port.timeouts = Timeouts();
     return true;
 }
 
 void close(Port &port)
 {
-    const int fd = fileDescriptor(port);
-    if (fd < 0)
+    std::unique_lock<std::mutex> guard(port.lock);
+    if (port.handle == invalidHandle() || port.closing)
         return;
+    port.closing = true;
+    const std::uint64_t one = 1;
+    while (::write(port.wakeFd, &one, sizeof one) < 0 && errno == EINTR) { }
+    port.idle.wait(guard, [&port] { return port.users == 0; });
+
+    const int fd = fileDescriptor(port);
     // The exclusive flag outlives our descriptor while the tty stays in use (a pty whose master
     // is open), which would lock out the next opener.
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
+    ::close(port.wakeFd);
     port.handle = invalidHandle();
+    port.wakeFd = -1;
+    port.closing = false;
 }
 
 bool toTermios(const LineState &state, termios *t)
@@ -272,8 +331,9 @@ LineState fromTermios(const termios &t)
 
 bool getLineState(const Port &port, LineState *state)
 {
+    const Use use(port);
     termios t;
-    if (::tcgetattr(fileDescriptor(port), &t) != 0)
+    if (::tcgetattr(use.fd, &t) != 0)
         return false;
     *state = fromTermios(t);
     return true;
@@ -281,7 +341,8 @@ bool getLineState(const Port &port, LineState *state)
 
 bool setLineState(Port &port, const LineState &state)
 {
-    const int fd = fileDescriptor(port);
+    const Use use(port);
+    const int fd = use.fd;
     termios t;
     if (::tcgetattr(fd, &t) != 0 || !toTermios(state, &t) || ::tcsetattr(fd, TCSANOW, &t) != 0)
         return false;
@@ -296,8 +357,8 @@ bool setLineState(Port &port, const LineState &state)
 
 bool setTimeouts(Port &port, const Timeouts &timeouts)
 {
-    const int fd = fileDescriptor(port);
-    if (fd < 0 || ::fcntl(fd, F_GETFD) < 0)
+    std::lock_guard<std::mutex> guard(port.lock);
+    if (port.handle == invalidHandle() || port.closing)
         return failWith(EBADF);
     port.timeouts = timeouts;
     return true;
@@ -306,13 +367,14 @@ bool setTimeouts(Port &port, const Timeouts &timeouts)
 bool read(Port &port, char *data, std::uint32_t size, std::uint32_t *done)
 {
     *done = 0;
-    const int fd = fileDescriptor(port);
+    const Use use(port);
+    const int fd = use.fd;
     if (fd < 0)
         return failWith(EBADF);
     if (size == 0)
         return true;
 
-    const Timeouts &t = port.timeouts;
+    const Timeouts &t = use.timeouts;
     const Clock::time_point start = Clock::now();
     bool hasDeadline = false;
     bool endAtFirstData = false;
@@ -344,13 +406,16 @@ bool read(Port &port, char *data, std::uint32_t size, std::uint32_t *done)
                 = earliest(wait, millisecondsUntil(lastData + std::chrono::milliseconds(interval)));
         const bool lastChance = wait == 0;
 
-        pollfd p = {fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, wait);
+        pollfd fds[2] = {{fd, POLLIN, 0}, {use.wakeFd, POLLIN, 0}};
+        pollfd &p = fds[0];
+        const int ready = ::poll(fds, 2, wait);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
+        if (woken(fds[1]))
+            return true; // closed meanwhile: what arrived is the result
         if (ready == 0) {
             if (lastChance)
                 return true;
@@ -381,10 +446,11 @@ bool read(Port &port, char *data, std::uint32_t size, std::uint32_t *done)
 bool write(Port &port, const char *data, std::uint32_t size, std::uint32_t *done)
 {
     *done = 0;
-    const int fd = fileDescriptor(port);
+    const Use use(port);
+    const int fd = use.fd;
     if (fd < 0)
         return failWith(EBADF);
-    const Timeouts &t = port.timeouts;
+    const Timeouts &t = use.timeouts;
     const std::uint64_t total = std::uint64_t(t.writeTotalMultiplier) * size + t.writeTotalConstant;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(total);
 
@@ -402,10 +468,13 @@ bool write(Port &port, const char *data, std::uint32_t size, std::uint32_t *done
         const int wait = total != 0 ? millisecondsUntil(deadline) : -1;
         if (wait == 0)
             return true; // timed out: the count tells how far it got
-        pollfd p = {fd, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, wait);
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {use.wakeFd, POLLIN, 0}};
+        const pollfd &p = fds[0];
+        const int ready = ::poll(fds, 2, wait);
         if (ready < 0 && errno != EINTR)
             return false;
+        if (ready > 0 && woken(fds[1]))
+            return true; // closed meanwhile: the count tells how far it got
         if (ready > 0 && (p.revents & POLLNVAL))
             return failWith(EBADF);
         if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLOUT))
@@ -416,8 +485,9 @@ bool write(Port &port, const char *data, std::uint32_t size, std::uint32_t *done
 
 bool queuedBytes(const Port &port, std::uint32_t *count)
 {
+    const Use use(port);
     int queued = 0;
-    if (::ioctl(fileDescriptor(port), TIOCINQ, &queued) != 0)
+    if (::ioctl(use.fd, TIOCINQ, &queued) != 0)
         return false;
     *count = queued < 0 ? 0 : static_cast<std::uint32_t>(queued);
     return true;
@@ -425,12 +495,18 @@ bool queuedBytes(const Port &port, std::uint32_t *count)
 
 bool purgeReceive(const Port &port)
 {
-    return ::tcflush(fileDescriptor(port), TCIFLUSH) == 0;
+    const Use use(port);
+    return ::tcflush(use.fd, TCIFLUSH) == 0;
 }
 
 int lastError()
 {
     return errno;
+}
+
+int invalidArgumentError()
+{
+    return EINVAL;
 }
 
 std::string errorText(int error)

@@ -170,6 +170,11 @@ int lastError()
     return int(::GetLastError());
 }
 
+int invalidArgumentError()
+{
+    return ERROR_INVALID_PARAMETER;
+}
+
 std::string errorText(int error)
 {
     wchar_t *buffer = nullptr;

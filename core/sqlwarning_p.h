@@ -3,6 +3,8 @@
 #ifndef SQLWARNING_P_H
 #define SQLWARNING_P_H
 
+#include "logging_p.h"
+
 #include <QDebug>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -23,11 +25,15 @@ constexpr const char *unitName(const char *path)
 } // namespace CorePrivate
 
 /*!
-    Writes one warning: "<unit>.cpp:<line>: <the query's last error>".
+    Writes one warning in \a category: "<unit>.cpp:<line>: <the query's last error>".
     The tag is taken at the call site, so it always names the statement that failed.
 */
-#define CORE_SQL_WARNING(query) \
-    (qWarning().noquote().nospace() \
-     << CorePrivate::unitName(__FILE__) << ':' << __LINE__ << ": " << (query).lastError().text())
+#define CORE_SQL_WARNING(category, query) \
+    CORE_SQL_WARNING_AS(category, CorePrivate::unitName(__FILE__), query)
+
+// The same under the name \a unit, for code whose log lines kept the name of the unit it left.
+#define CORE_SQL_WARNING_AS(category, unit, query) \
+    qCWarning(category).noquote().nospace() \
+        << (unit) << ':' << __LINE__ << ": " << (query).lastError().text()
 
 #endif // SQLWARNING_P_H

@@ -121,6 +121,8 @@ private slots:
     void saveRoundTrip_data();
     void saveRoundTrip();
     void emptyCurveWritesNoRow();
+    void oversizedCurveStoresNothing_data();
+    void oversizedCurveStoresNothing();
     void saveFailuresAreLogged_data();
     void saveFailuresAreLogged();
 
@@ -425,6 +427,39 @@ void tst_ClotCurve::emptyCurveWritesNoRow()
     QVERIFY(emptied.isEmpty());
     emptied.save(1, QStringLiteral("PT"), 1);
     QCOMPARE(curveRows().size(), 0);
+}
+
+void tst_ClotCurve::oversizedCurveStoresNothing_data()
+{
+    QTest::addColumn<int>("segments");
+    QTest::addColumn<int>("points");
+
+    // Segments of 2^24 points: a blob of 2^27 + 20 bytes each.
+    QTest::newRow("blob size negative as int") << 17 << 17 * (1 << 24);
+    QTest::newRow("blob size wraps to 128 MiB") << 33 << 33 * (1 << 24);
+    QTest::newRow("point count past int") << 128 << std::numeric_limits<int>::max();
+}
+
+void tst_ClotCurve::oversizedCurveStoresNothing()
+{
+    QFETCH(int, segments);
+    QFETCH(int, points);
+    // One vector of 128 MiB shared by every segment.
+    const Segment segment {0.0, 1.0, QVector<double>(1 << 24, 1.0)};
+    ClotCurve curve;
+    curve.setSegments(QVector<Segment>(segments, segment));
+    QCOMPARE(curve.size(), points);
+
+    capturedWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureWarning);
+    const QByteArray blob = curve.toBuffer();
+    curve.save(1, QStringLiteral("PT"), 1);
+    qInstallMessageHandler(previous);
+    QVERIFY(blob.isEmpty());
+    QCOMPARE(curveRows().size(), 0);
+    QCOMPARE(capturedWarnings.size(), 2);
+    QVERIFY2(capturedWarnings.first().contains("cannot be stored"),
+             qPrintable(capturedWarnings.first()));
 }
 
 void tst_ClotCurve::saveFailuresAreLogged_data()

@@ -1,5 +1,6 @@
 // Tests of the global helpers: numbers, volumes, scripts, sample numbers, CRC-16, sleep.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+#include "analysisresult.h"
 #include "modalboxcatcher.h"
 #include "overloadcalls.h"
 #include "profile.h"
@@ -78,6 +79,8 @@ private slots:
     void fractionWithoutOk();
     void round_data();
     void round();
+    void precisionIsBounded_data();
+    void precisionIsBounded();
     void overloadsOfTheCLibrary();
     void dilutionList();
     void humanReadableVolume_data();
@@ -91,6 +94,8 @@ private slots:
     void loadScriptOfUtf8File();
     void loadScriptOfMissingFile();
     void loadScriptThatThrows();
+    void endlessScriptIsStopped_data();
+    void endlessScriptIsStopped();
 
     void samplePrefix_data();
     void samplePrefix();
@@ -200,6 +205,34 @@ void tst_GlobalHelpers::round()
     QFETCH(char, format);
     QFETCH(double, expected);
     QCOMPARE(::round(value, precision, format), expected);
+}
+
+// round() and a result's text share the bound; beyond it Qt aborts or builds huge texts.
+void tst_GlobalHelpers::precisionIsBounded_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("precision");
+    QTest::addColumn<char>("format");
+    QTest::addColumn<QString>("text");
+
+    const int huge = std::numeric_limits<int>::max();
+    QTest::newRow("f, int maximum") << 1.5 << huge << 'f' << "1.50000000000000000";
+    QTest::newRow("f, 10^8") << 1.5 << 100000000 << 'f' << "1.50000000000000000";
+    QTest::newRow("f, small value: 17 significant digits")
+        << 1.25e-5 << huge << 'f' << "0.000012500000000000001";
+    QTest::newRow("g, int maximum") << 0.1 << huge << 'g' << "0.10000000000000001";
+    QTest::newRow("e, int maximum") << -2.5 << huge << 'e' << "-2.50000000000000000e+00";
+    QTest::newRow("within the bound") << 3.14159 << 17 << 'f' << "3.14158999999999988";
+}
+
+void tst_GlobalHelpers::precisionIsBounded()
+{
+    QFETCH(double, value);
+    QFETCH(int, precision);
+    QFETCH(char, format);
+    QFETCH(QString, text);
+    QCOMPARE(::round(value, precision, format), value);
+    QCOMPARE(AnalysisResult(value).toString(AnalysisResult::NumberOnly, format, precision), text);
 }
 
 void tst_GlobalHelpers::overloadsOfTheCLibrary()
@@ -365,6 +398,44 @@ void tst_GlobalHelpers::loadScriptThatThrows()
     QCOMPARE(box.title, QStringLiteral("Analyser"));
     QCOMPARE(box.text,
              QString::fromUtf8("Error: 坏的 value\ncheck() at %1:3\n<global>() at %1:5").arg(path));
+}
+
+void tst_GlobalHelpers::endlessScriptIsStopped_data()
+{
+    QTest::addColumn<bool>("fromFile");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("firstLine");
+
+    QTest::newRow("eval") << false << "while(true){}"
+                          << "while(true){}";
+    QTest::newRow("eval, loop below the first line") << false << "var n = 0;\nfor (;;) { ++n; }"
+                                                     << "var n = 0;";
+    QTest::newRow("load_script") << true << "// 无尽\nwhile (1) {}"
+                                 << "// 无尽";
+}
+
+void tst_GlobalHelpers::endlessScriptIsStopped()
+{
+    QFETCH(bool, fromFile);
+    QFETCH(QString, program);
+    QFETCH(QString, firstLine);
+    const int previousLimit = ::scriptTimeLimit();
+    ::setScriptTimeLimit(200);
+
+    capturedWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
+    ModalBoxCatcher catcher;
+    const QVariant value
+        = fromFile ? ::load_script(writeScript("endless.js", program.toUtf8())) : ::eval(program);
+    qInstallMessageHandler(previous);
+    ::setScriptTimeLimit(previousLimit);
+
+    QVERIFY(!value.isValid());
+    QCOMPARE(catcher.boxes().size(), 0);
+    QCOMPARE(capturedWarnings.size(), 1);
+    QVERIFY2(capturedWarnings.first().contains("200 ms")
+                 && capturedWarnings.first().endsWith(": " + firstLine),
+             qPrintable(capturedWarnings.first()));
 }
 
 void tst_GlobalHelpers::samplePrefix_data()

@@ -209,6 +209,14 @@ void tst_Profile::saveWritesRow_data()
     QTest::newRow("new real") << "new/real" << QVariant(1.25) << "real";
     QTest::newRow("new blob") << "new/blob" << QVariant(QByteArray("\x00\xff", 2)) << "blob";
     QTest::newRow("unicode text") << "new/text" << QVariant(QString::fromUtf8("↑ 不凝")) << "text";
+    QTest::newRow("text to escape") << "new/escaped" << QVariant("a\"b\\c\n\x01") << "text";
+    QTest::newRow("text with NUL")
+        << "new/nul" << QVariant(QString::fromLatin1("a\0b", 3)) << "text";
+    QTest::newRow("null text") << "new/null" << QVariant(QString()) << "null";
+    QTest::newRow("truth value") << "new/bool" << QVariant(true) << "integer";
+    QTest::newRow("whole real") << "new/whole" << QVariant(2.0) << "real";
+    QTest::newRow("large integer")
+        << "new/large" << QVariant(Q_INT64_C(9007199254740993)) << "integer";
 }
 
 void tst_Profile::saveWritesRow()

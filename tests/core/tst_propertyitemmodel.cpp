@@ -5,7 +5,9 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QLineEdit>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSortFilterProxyModel>
 #include <QTreeView>
 #include <QtTest>
 
@@ -134,6 +136,10 @@ private slots:
     void deletingAttachedItem();
     void editInTreeView_data();
     void editInTreeView();
+    void attributeChangesNotify_data();
+    void attributeChangesNotify();
+    void renameKeepsRecursiveFilterSound();
+    void randomOperationsUnderRecursiveFilter();
 };
 
 void tst_PropertyItemModel::freshModel()
@@ -582,6 +588,183 @@ void tst_PropertyItemModel::editInTreeView()
     QTRY_COMPARE(leaf->value(), QVariant(QStringLiteral("percent")));
     QCOMPARE(leaf->name(), QStringLiteral("unit"));
     QCOMPARE(model.data(leaf->valueIndex()), QVariant(QStringLiteral("percent")));
+}
+
+using ItemChange = std::function<void(PropertyItem *)>;
+Q_DECLARE_METATYPE(ItemChange)
+
+void tst_PropertyItemModel::attributeChangesNotify_data()
+{
+    QTest::addColumn<ItemChange>("change");
+    QTest::addColumn<int>("firstColumn"); // -1: no signal
+
+    QTest::newRow("rename") << ItemChange([](PropertyItem *i) { i->setName("renamed"); }) << 0;
+    QTest::newRow("same name") << ItemChange([](PropertyItem *i) { i->setName("item"); }) << -1;
+    QTest::newRow("read-only") << ItemChange([](PropertyItem *i) { i->setEditable(false); }) << 1;
+    QTest::newRow("disabled") << ItemChange([](PropertyItem *i) {
+        i->setFlags(Qt::ItemIsEditable);
+    }) << 0;
+}
+
+void tst_PropertyItemModel::attributeChangesNotify()
+{
+    QFETCH(ItemChange, change);
+    QFETCH(int, firstColumn);
+    PropertyItemModel model;
+    PropertyItem *item = grow(&model, {"top", "top/item"}).value("item");
+    const auto tester = watch(&model);
+    QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
+
+    change(item);
+    if (firstColumn < 0) {
+        QCOMPARE(spy.count(), 0);
+        return;
+    }
+    QCOMPARE(spy.count(), 1);
+    const QModelIndex expectedFirst = firstColumn == 0 ? item->index() : item->valueIndex();
+    QCOMPARE(spy.at(0).at(0).toModelIndex(), expectedFirst);
+    // The value cell is reported only when its flags changed.
+    const bool valueCell = spy.at(0).at(1).toModelIndex() == item->valueIndex();
+    QCOMPARE(valueCell, QTest::currentDataTag() != QByteArray("rename"));
+}
+
+namespace {
+
+std::unique_ptr<QSortFilterProxyModel> evenDigitFilter(PropertyItemModel *model)
+{
+    auto proxy = std::make_unique<QSortFilterProxyModel>();
+    proxy->setRecursiveFilteringEnabled(true);
+    proxy->setFilterRegularExpression(QStringLiteral("[02468]"));
+    proxy->setSourceModel(model);
+    return proxy;
+}
+
+// Whether the recursive filter must show \a item: its name or a descendant's matches.
+bool shown(const PropertyItem *item)
+{
+    static const QRegularExpression pattern(QStringLiteral("[02468]"));
+    if (pattern.match(item->name()).hasMatch())
+        return true;
+    const QList<PropertyItem *> children = item->children();
+    return std::any_of(children.begin(), children.end(), shown);
+}
+
+// Compares the model and the proxy under \a parent with the item tree itself.
+void compareTree(const PropertyItemModel &model, const QSortFilterProxyModel &proxy,
+                 const PropertyItem *parent)
+{
+    const QModelIndex sourceParent = model.nameIndexFromItem(parent);
+    const QModelIndex proxyParent = proxy.mapFromSource(sourceParent);
+    const QList<PropertyItem *> children = parent->children();
+    QCOMPARE(model.rowCount(sourceParent), children.size());
+    int visible = 0;
+    for (int row = 0; row < children.size(); ++row) {
+        const QModelIndex index = model.index(row, 0, sourceParent);
+        QCOMPARE(index.data().toString(), children.at(row)->name());
+        QCOMPARE(proxy.mapFromSource(index).isValid(), shown(children.at(row)));
+        visible += shown(children.at(row)) ? 1 : 0;
+        compareTree(model, proxy, children.at(row));
+        if (QTest::currentTestFailed())
+            return;
+    }
+    if (parent == model.rootItem() || shown(parent))
+        QCOMPARE(proxy.rowCount(proxyParent), visible);
+}
+
+} // namespace
+
+void tst_PropertyItemModel::renameKeepsRecursiveFilterSound()
+{
+    PropertyItemModel model;
+    const auto proxy = evenDigitFilter(&model);
+    const auto modelTester = watch(&model);
+    const auto proxyTester = watch(proxy.get());
+    auto *a = new PropertyItem("n0", 0);
+    auto *b = new PropertyItem("n0", 0);
+    auto *c = new PropertyItem("n3", 0);
+    auto *d = new PropertyItem("n2", 0);
+    std::unique_ptr<PropertyItem> keepC(c), keepD(d);
+
+    model.append(a);
+    a->append(b);
+    d->append(b);
+    a->setName("r5");
+    a->append(keepD.release());
+    a->insert(1, keepC.release());
+    model.rootItem()->insert(0, b);
+    b->append(d);
+    compareTree(model, *proxy, model.rootItem());
+}
+
+void tst_PropertyItemModel::randomOperationsUnderRecursiveFilter()
+{
+    PropertyItemModel model;
+    const auto proxy = evenDigitFilter(&model);
+    const auto modelTester = watch(&model);
+    const auto proxyTester = watch(proxy.get());
+
+    const quint32 seed = 17;
+    QRandomGenerator random(seed);
+    QList<PropertyItem *> items {model.rootItem()}; // attached or not, all alive
+    const auto pick = [&] { return items.at(random.bounded(items.size())); };
+    const auto name = [&] { return QStringLiteral("n%1").arg(random.bounded(10)); };
+
+    for (int step = 0; step < 3000; ++step) {
+        PropertyItem *item = pick();
+        PropertyItem *other = pick();
+        const bool isRoot = item == model.rootItem();
+        switch (random.bounded(7)) {
+        case 0:
+            items << new PropertyItem(name(), step);
+            break;
+        case 1: // refused when other is item or one of its ancestors, as a child of itself
+            if (!isRoot && other != item) {
+                bool cycle = false;
+                for (PropertyItem *p = other; p; p = p->parent())
+                    cycle |= p == item;
+                if (!cycle)
+                    other->insert(random.bounded(other->children().size() + 1), item);
+            }
+            break;
+        case 2:
+            if (item->parent())
+                item->parent()->remove(item);
+            break;
+        case 3:
+        case 4:
+            if (!isRoot)
+                item->setName(name());
+            break;
+        case 5:
+            if (!isRoot)
+                item->setEditable(random.bounded(2));
+            break;
+        case 6: // deleting takes the descendants along
+            if (!isRoot && item->parent() != nullptr && random.bounded(4) == 0) {
+                items.erase(std::remove_if(items.begin(), items.end(),
+                                           [item](const PropertyItem *i) {
+                                               for (; i; i = i->parent())
+                                                   if (i == item)
+                                                       return true;
+                                               return false;
+                                           }),
+                            items.end());
+                delete item;
+            }
+            break;
+        }
+        compareTree(model, *proxy, model.rootItem());
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(QStringLiteral("seed %1, step %2").arg(seed).arg(step)));
+    }
+    // Detached trees; their children go with them.
+    const QList<PropertyItem *> all = items;
+    items.clear();
+    for (PropertyItem *item : all) {
+        if (!item->parent() && item != model.rootItem())
+            items << item;
+    }
+    qDeleteAll(items);
 }
 
 QTEST_MAIN(tst_PropertyItemModel)

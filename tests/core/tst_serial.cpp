@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <thread>
 
 #include <fcntl.h>
@@ -148,6 +150,9 @@ private slots:
     void readStopsAtTotalTimeout_data();
     void readStopsAtTotalTimeout();
     void readEndsAtIntervalGap();
+    void negativeTimeoutMeansNone_data();
+    void negativeTimeoutMeansNone();
+    void closeWakesBlockedReader();
     void writeWithinBound();
     void writeToFullLineTimesOut();
     void bytesAvailableAndClear();
@@ -328,10 +333,18 @@ void tst_Serial::setSettingsRejects_data()
     QTest::addColumn<int>("baudRate");
     QTest::addColumn<int>("dataBits");
     QTest::addColumn<int>("stopBits");
-    QTest::newRow("unknown baud rate") << 12345 << 8 << int(Serial::OneStop);
-    QTest::newRow("nine data bits") << 9600 << 9 << int(Serial::OneStop);
-    QTest::newRow("1.5 stop bits with 8 data bits") << 9600 << 8 << int(Serial::OneAndHalfStop);
-    QTest::newRow("2 stop bits with 5 data bits") << 9600 << 5 << int(Serial::TwoStop);
+    QTest::addColumn<int>("parity");
+    QTest::newRow("unknown baud rate") << 12345 << 8 << int(Serial::OneStop) << 0;
+    QTest::newRow("nine data bits") << 9600 << 9 << int(Serial::OneStop) << 0;
+    QTest::newRow("1.5 stop bits with 8 data bits")
+        << 9600 << 8 << int(Serial::OneAndHalfStop) << 0;
+    QTest::newRow("2 stop bits with 5 data bits") << 9600 << 5 << int(Serial::TwoStop) << 0;
+    // Values that one byte of the line record would turn into valid ones.
+    QTest::newRow("264 data bits") << 9600 << 264 << int(Serial::OneStop) << 0;
+    QTest::newRow("parity 256") << 9600 << 8 << int(Serial::OneStop) << 256;
+    QTest::newRow("stop bits 256") << 9600 << 8 << 256 << 0;
+    QTest::newRow("negative data bits") << 9600 << -248 << int(Serial::OneStop) << 0;
+    QTest::newRow("negative baud rate") << -9600 << 8 << int(Serial::OneStop) << 0;
 }
 
 void tst_Serial::setSettingsRejects()
@@ -339,12 +352,14 @@ void tst_Serial::setSettingsRejects()
     QFETCH(int, baudRate);
     QFETCH(int, dataBits);
     QFETCH(int, stopBits);
+    QFETCH(int, parity);
     Pty pty;
     Serial serial;
     serial.setFileName(pty.slavePath);
     QVERIFY(serial.open());
     pty.setCooked();
-    QVERIFY(!serial.setSettings(baudRate, dataBits, Serial::NoParity, Serial::StopBits(stopBits)));
+    QVERIFY(!serial.setSettings(baudRate, dataBits, Serial::Parity(parity),
+                                Serial::StopBits(stopBits)));
     QCOMPARE(serial.errorString(), systemText(EINVAL));
     // Nothing half-applied.
     QVERIFY(pty.attributes().c_lflag & ICANON);
@@ -468,6 +483,91 @@ void tst_Serial::readEndsAtIntervalGap()
     QCOMPARE(first, QByteArray("abc"));
     QVERIFY2(elapsed >= 100 + 50, qPrintable(QString::number(elapsed)));
     QCOMPARE(second, QByteArray("def"));
+}
+
+namespace {
+
+// Reads up to \a size bytes on a thread of its own. A reader still blocked after 10 s is
+// released by \a release so that a failing test ends.
+QByteArray readOnThread(Serial &serial, int size, const std::function<void()> &action,
+                        const std::function<void()> &release, bool *returned)
+{
+    QByteArray data(size, '\0');
+    std::atomic<qint64> count {-2};
+    std::thread reader([&] { count = serial.read(data.data(), size); });
+    action();
+    QElapsedTimer timer;
+    timer.start();
+    while (count == -2 && timer.elapsed() < 10000)
+        std::this_thread::sleep_for(5ms);
+    *returned = count != -2;
+    if (!*returned)
+        release();
+    reader.join();
+    data.resize(int(qMax<qint64>(count, 0)));
+    return data;
+}
+
+} // namespace
+
+void tst_Serial::negativeTimeoutMeansNone_data()
+{
+    QTest::addColumn<int>("readInterval");
+    QTest::addColumn<int>("readTotal");
+    QTest::newRow("negative total") << 0 << -1;
+    QTest::newRow("negative interval and total") << -1 << -100;
+}
+
+void tst_Serial::negativeTimeoutMeansNone()
+{
+    QFETCH(int, readInterval);
+    QFETCH(int, readTotal);
+    Pty pty;
+    Serial serial;
+    serial.setFileName(pty.slavePath);
+    QVERIFY(serial.open());
+    QVERIFY(serial.setTimeouts(readInterval, readTotal, -1));
+    // Without a constant, a read of 4 bytes waits 4 ms.
+    bool returned = false;
+    const QByteArray data = readOnThread(
+        serial, 4, [] {}, [&pty] { pty.write("free"); }, &returned);
+    QVERIFY(returned);
+    QCOMPARE(data, QByteArray());
+}
+
+void tst_Serial::closeWakesBlockedReader()
+{
+    Pty pty;
+    Serial serial;
+    serial.setFileName(pty.slavePath);
+    QVERIFY(serial.open());
+    // About 25 days: only close() can end the read.
+    QVERIFY(serial.setTimeouts(0, std::numeric_limits<int>::max(), 0));
+    int reused = -1;
+    bool returned = false;
+    const QByteArray data = readOnThread(
+        serial, 100,
+        [&] {
+            QVERIFY(pty.write("abc"));
+            QTRY_COMPARE(serial.bytesAvailable(), qint64(0));
+            std::this_thread::sleep_for(50ms);
+            const int old = descriptor(serial);
+            serial.close();
+            // The next file takes the port's descriptor number and offers foreign bytes.
+            int ends[2];
+            QCOMPARE(::pipe(ends), 0);
+            reused = ends[0] == old ? ends[0] : ::dup2(ends[0], old);
+            QCOMPARE(::write(ends[1], "foreign", 7), ssize_t(7));
+            ::close(ends[1]);
+            if (ends[0] != old)
+                ::close(ends[0]);
+        },
+        [&pty] { pty.write(QByteArray(97, 'x')); }, &returned);
+    ::close(reused);
+    QVERIFY(returned);
+    QCOMPARE(data, QByteArray("abc"));
+    QVERIFY(!serial.isOpen());
+    QCOMPARE(serial.handle(), serialport::invalidHandle());
 }
 
 void tst_Serial::writeWithinBound()
