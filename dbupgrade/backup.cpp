@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -159,8 +160,43 @@ QString backupFileName(const QString &fileName, int version)
     return name;
 }
 
+QString equalBackup(const QString &fileName, int version, const QString &copy)
+{
+    QFile database(copy);
+    if (!database.open(QIODevice::ReadOnly) || database.size() == 0)
+        return QString();
+    const QString stem = QStringLiteral("%1.v%2").arg(fileName).arg(version);
+    QString name = stem + QLatin1String(".bak");
+    for (int counter = 2; isTaken(name); ++counter) {
+        QFile backup(name);
+        if (backup.size() == database.size() && backup.open(QIODevice::ReadOnly)
+            && database.seek(0)) {
+            bool equal = true;
+            // A copy differs from its source only in the header's change counter (bytes 24-27),
+            // schema cookie (40-43) and writer's version (92-99).
+            for (qint64 offset = 0; equal && !database.atEnd(); offset += 1 << 20) {
+                QByteArray a = database.read(1 << 20);
+                QByteArray b = backup.read(1 << 20);
+                if (offset == 0 && a.size() >= 100 && b.size() >= 100) {
+                    for (const auto &range :
+                         {std::make_pair(24, 4), std::make_pair(40, 4), std::make_pair(92, 8)}) {
+                        a.replace(range.first, range.second, QByteArray(range.second, '\0'));
+                        b.replace(range.first, range.second, QByteArray(range.second, '\0'));
+                    }
+                }
+                equal = a == b;
+            }
+            if (equal)
+                return name;
+        }
+        name = QStringLiteral("%1-%2.bak").arg(stem).arg(counter);
+    }
+    return QString();
+}
+
 BackupResult backupDatabase(const QString &fileName, int version)
 {
+
     BackupResult result;
     result.fileName = backupFileName(fileName, version);
     // A connection of its own reads the file: the caller's connection holds the write lock, so
@@ -223,6 +259,13 @@ BackupResult backupDatabase(const QString &fileName, int version)
         if (!findings.isEmpty()) {
             result.error = QStringLiteral("the copy fails its integrity check: %1")
                                .arg(findings.join(QLatin1String("; ")));
+        } else if (const QString equal = equalBackup(fileName, version, partial);
+                   !equal.isEmpty()) {
+            // A run stopped after its backup leaves the database as it was: its copy serves
+            // again, and retries do not pile up copies of one state.
+            QFile::remove(partial);
+            result.ok = true;
+            result.fileName = equal;
         } else {
             const QString name = publish(partial, fileName, version, &result.error);
             if (!name.isEmpty()) {

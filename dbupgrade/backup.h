@@ -21,12 +21,18 @@ struct BackupResult
 //! The first free name for the backup of \a fileName at \a version: "<file>.v<version>.bak",
 //! then "<file>.v<version>-2.bak", "-3", ... so that no existing file is ever replaced.
 QString backupFileName(const QString &fileName, int version);
+//! An existing backup of \a fileName at \a version that holds what the file \a copy holds (an
+//! earlier run wrote it and then failed or was stopped), else empty. \a copy must not be a
+//! database this process holds locked: closing any handle of a file drops the process's locks
+//! on it.
+QString equalBackup(const QString &fileName, int version, const QString &copy);
 
 /*!
     Writes a copy of the database file \a fileName beside it, through a connection of its own,
     while the caller holds the database's write lock: under a temporary name first, synced and
     checked, then published under the first free backupFileName() without ever replacing a
-    file. An empty database has nothing to copy: ok, no file. On failure no file is left.
+    file. An equalBackup() is taken as it is instead of a second copy. An empty database has
+    nothing to copy: ok, no file. On failure no file is left.
 */
 BackupResult backupDatabase(const QString &fileName, int version);
 

@@ -31,7 +31,8 @@ Each database is upgraded in one transaction: a failure or an interruption
 leaves it exactly as it was, and a plain re-run starts it again. Before a
 database is changed, a checked copy of it is written beside it as
 <file>.v<version found>.bak (for example data.db.v0.bak; -2, -3, ... is added
-when that name is taken). A database that is current is not written at all.
+when that name is taken; a re-run takes an equal backup of a stopped run as it
+is). A database that is current is not written at all.
 
 Standard output gets one line per database: the version found and the version
 now, the backup written or "unchanged", the time taken, and "ok" or "FAILED".

@@ -388,8 +388,10 @@ QString describe(const UpdaterEntry &entry, const FileState &state, int *exitCod
     raise(3);
     if (state.size == 0)
         return versions + QStringLiteral("would upgrade, no backup (empty)");
+    // The backup a run would write, or the one of an earlier run that it would take as it is.
+    const QString equal = equalBackup(fileName, state.version, fileName);
     return versions + QStringLiteral("would upgrade, backup ")
-        + backupFileName(fileName, state.version);
+        + (equal.isEmpty() ? backupFileName(fileName, state.version) : equal);
 }
 
 QString megabytes(qint64 bytes)
@@ -628,8 +630,16 @@ int restoreBackup(const QString &backupName, FILE *console)
         sqlite3_close(db);
         return fail(error);
     }
-    const FileState state = readState(fileName, true, 30000);
-    const BackupResult current = backupDatabase(fileName, std::max(state.version, 0));
+    // Read on this connection: opening the file otherwise would drop the lock just taken.
+    int version = 0;
+    sqlite3_stmt *query = nullptr;
+    if (sqlite3_prepare_v2(db, "select version from version order by version desc", -1, &query,
+                           nullptr)
+            == SQLITE_OK
+        && sqlite3_step(query) == SQLITE_ROW)
+        version = std::max(sqlite3_column_int(query, 0), 0);
+    sqlite3_finalize(query);
+    const BackupResult current = backupDatabase(fileName, version);
     sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
     if (!current.ok) {
         sqlite3_close(db);

@@ -97,6 +97,9 @@ void TestCrashRecovery::killedAndRunAgain()
         QCOMPARE(databaseDump(folder.filePath(name)), m_upgraded.value(name));
     verifyBackups();
     QCOMPARE(folder.entryList({"*-journal", "*in-progress*"}, QDir::Files), QStringList());
+    // The re-run took the copies of the stopped run as they were instead of writing more.
+    QVERIFY2(folder.entryList({"*-2.bak"}, QDir::Files).isEmpty(),
+             qPrintable(folder.entryList(QDir::Files).join(' ')));
 }
 
 QTEST_GUILESS_MAIN(TestCrashRecovery)
