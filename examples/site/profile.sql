@@ -11,6 +11,8 @@ insert into profile values('DD/disable', 1);
 insert into profile values('FDP/disable', 1);
 insert into profile values('VIII/disable', 1);
 insert into profile values('printer/autoPrint', 0);
+insert into profile values('color_of_waiting', '#f0c040');
+insert into profile values('color_of_analysing', '#3c8cdc');
 
 create table user(
 	id integer primary key,

@@ -1,0 +1,48 @@
+// Main window of the site inspector: the databases, settings and results of one folder.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#ifndef INSPECTORWINDOW_H
+#define INSPECTORWINDOW_H
+
+#include <QMainWindow>
+
+class DatabasesPage;
+class Profile;
+class QTabWidget;
+class ResultsPage;
+class SettingsPage;
+
+/*!
+    \brief Shows the instrument folder that is the current directory. The settings store must
+    have been created there (Profile::instance()) before the window is.
+*/
+class InspectorWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    enum Page { DatabasesTab, SettingsTab, ResultsTab };
+
+    explicit InspectorWindow(const QString &toolPath, QWidget *parent = nullptr);
+
+    QTabWidget *tabs() const { return m_tabs; }
+    DatabasesPage *databasesPage() const { return m_databases; }
+    SettingsPage *settingsPage() const { return m_settings; }
+    ResultsPage *resultsPage() const { return m_results; }
+
+    /*! \brief Reads every page again, the settings through a fresh store: an upgrade
+        rewrites table profile behind the store's copy in memory. */
+    void reload();
+    /*! \brief Asks for a folder and starts another inspector on it. */
+    void openAnotherFolder();
+
+private:
+    void rereadSettingsAndResults();
+
+    QString m_toolPath;
+    QTabWidget *m_tabs;
+    DatabasesPage *m_databases;
+    SettingsPage *m_settings;
+    ResultsPage *m_results;
+    Profile *m_freshStore = nullptr;
+};
+
+#endif // INSPECTORWINDOW_H

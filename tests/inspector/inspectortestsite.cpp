@@ -1,0 +1,72 @@
+// Test helper: the example site built into a temporary folder that becomes the current one.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#include "inspectortestsite.h"
+
+#include "databasespage.h"
+#include "inspectorwindow.h"
+#include "profile.h"
+#include "resultspage.h"
+#include "testdatabase.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace InspectorTestSite {
+
+bool enter()
+{
+    static QTemporaryDir folder;
+    if (!folder.isValid())
+        return false;
+    for (const char *name : {"profile", "data", "qc", "syslog"}) {
+        const QString base = QLatin1String(name);
+        if (!TestDatabase::build(folder.filePath(base + QStringLiteral(".db")),
+                                 QStringLiteral(EXAMPLE_SITE_DIR "/") + base
+                                     + QStringLiteral(".sql")))
+            return false;
+    }
+    return QDir::setCurrent(folder.path());
+}
+
+void useFixedLook()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(QApplication::style()->standardPalette());
+    // DejaVu Sans and WenQuanYi Micro Hei (the stored Chinese texts) come from Debian
+    // packages that scripts/deps installs.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    QApplication::setFont(font);
+    QApplication::setCursorFlashTime(0);
+}
+
+InspectorWindow *openWindow()
+{
+    Profile::instance();
+    auto *window = new InspectorWindow(QStringLiteral(DBUPGRADE_PATH));
+    window->resize(900, 560);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window) || !waitUntilRead(window)) {
+        delete window;
+        return nullptr;
+    }
+    return window;
+}
+
+bool waitUntilRead(InspectorWindow *window)
+{
+    return QTest::qWaitFor(
+        [window] {
+            return !window->databasesPage()->isReadingStatus()
+                && !window->databasesPage()->isUpgrading() && !window->resultsPage()->isLoading();
+        },
+        30000);
+}
+
+} // namespace InspectorTestSite

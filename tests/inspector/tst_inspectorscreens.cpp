@@ -1,0 +1,117 @@
+// Screenshots of the inspector's pages on the example site before and after an upgrade,
+// compared with the golden pictures in golden/.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#include "inspectortestsite.h"
+#include "inspectorwindow.h"
+#include "resultspage.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QTabWidget>
+#include <QTest>
+
+class tst_InspectorScreens : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void page_data();
+    void page();
+
+private:
+    InspectorWindow *m_window = nullptr;
+    bool m_upgraded = false;
+};
+
+void tst_InspectorScreens::initTestCase()
+{
+    InspectorTestSite::useFixedLook();
+    QVERIFY(InspectorTestSite::enter());
+    m_window = InspectorTestSite::openWindow();
+    QVERIFY(m_window);
+}
+
+void tst_InspectorScreens::cleanupTestCase()
+{
+    delete m_window;
+}
+
+void tst_InspectorScreens::page_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<bool>("afterUpgrade");
+    // Rows run in order: the folder is upgraded once, before the first "after" row.
+    QTest::newRow("databases-before") << int(InspectorWindow::DatabasesTab) << false;
+    QTest::newRow("settings-before") << int(InspectorWindow::SettingsTab) << false;
+    QTest::newRow("results-before") << int(InspectorWindow::ResultsTab) << false;
+    QTest::newRow("databases-after") << int(InspectorWindow::DatabasesTab) << true;
+    QTest::newRow("settings-after") << int(InspectorWindow::SettingsTab) << true;
+    QTest::newRow("results-after") << int(InspectorWindow::ResultsTab) << true;
+}
+
+void tst_InspectorScreens::page()
+{
+    QFETCH(int, tab);
+    QFETCH(bool, afterUpgrade);
+    if (afterUpgrade && !m_upgraded) {
+        // Outside the window, so the picture holds no run times or log lines.
+        QProcess tool;
+        tool.start(QStringLiteral(DBUPGRADE_PATH), {QStringLiteral("upgrade.log")});
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 0);
+        m_window->reload();
+        QVERIFY(InspectorTestSite::waitUntilRead(m_window));
+        m_upgraded = true;
+    }
+    m_window->tabs()->setCurrentIndex(tab);
+    // Before: a curve in two segments; after: one whose optical density is drawn whole.
+    if (tab == InspectorWindow::ResultsTab)
+        QVERIFY(m_window->resultsPage()->selectTest(afterUpgrade ? QStringLiteral("PT")
+                                                                 : QStringLiteral("APTT")));
+    QTest::qWait(50);
+    const QImage actual = m_window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+    const QString name = QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".png");
+    const QString goldenFile = QStringLiteral(GOLDEN_DIR "/") + name;
+    if (qEnvironmentVariableIsSet("INSPECTOR_UPDATE_GOLDENS")) {
+        QVERIFY(actual.save(goldenFile));
+        return;
+    }
+    const QString actualFile = QStringLiteral(ACTUAL_DIR "/") + name;
+    const QImage golden = QImage(goldenFile).convertToFormat(QImage::Format_RGB32);
+    QVERIFY2(!golden.isNull(), qPrintable(goldenFile + QStringLiteral(" is missing")));
+    if (golden.size() != actual.size()) {
+        actual.save(actualFile);
+        QFAIL(qPrintable(QStringLiteral("size %1x%2, golden %3x%4; picture in %5")
+                             .arg(actual.width())
+                             .arg(actual.height())
+                             .arg(golden.width())
+                             .arg(golden.height())
+                             .arg(actualFile)));
+    }
+    // Anti-aliasing may move a channel a little; a changed text or line moves it a lot.
+    const int tolerance = 48;
+    int different = 0;
+    for (int y = 0; y < actual.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(actual.constScanLine(y));
+        const auto *g = reinterpret_cast<const QRgb *>(golden.constScanLine(y));
+        for (int x = 0; x < actual.width(); ++x) {
+            if (qAbs(qRed(a[x]) - qRed(g[x])) > tolerance
+                || qAbs(qGreen(a[x]) - qGreen(g[x])) > tolerance
+                || qAbs(qBlue(a[x]) - qBlue(g[x])) > tolerance)
+                ++different;
+        }
+    }
+    if (different > 0) {
+        actual.save(actualFile);
+        QFAIL(qPrintable(QStringLiteral("%1 pixels differ from %2; picture in %3")
+                             .arg(different)
+                             .arg(goldenFile, actualFile)));
+    }
+}
+
+QTEST_MAIN(tst_InspectorScreens)
+#include "tst_inspectorscreens.moc"
