@@ -6,6 +6,7 @@
 #include "sqlwarning_p.h"
 
 #include <QCoreApplication>
+#include <QAtomicInteger>
 #include <QHash>
 #include <QSqlDriver>
 #include <QSqlQuery>
@@ -131,7 +132,9 @@ uint keyHash(QLatin1String key, uint seed)
     and hash node), and freeing the store is as cheap. Other keys own their text.
     A loaded ASCII text or blob stays as its bytes in that buffer, right after its key, until
     it is first read: building and freeing a string for every row, read or not, was about a
-    third of the cost of a store.
+    third of the cost of a store. The first read builds it under the shared lock; a small
+    mutex lets one reader build it, and the entry's state, set last, publishes the value to
+    the others. Everything else changes under the exclusive lock only.
     A removed key keeps its entry, dead, for the next time it is set.
 */
 class SettingsTable
@@ -139,29 +142,15 @@ class SettingsTable
 public:
     enum RawType : quint8 { Built, Text, Blob };
 
-    // Under a shared lock: the value of key, or null when it has none or (raw) when it must
-    // be built first, which takes the exclusive lock.
-    const QVariant *find(QStringView key, bool &raw) const
+    // Under either lock: the value of key, built if need be, or null when it has none.
+    const QVariant *find(QStringView key) const
     {
         const int i = entryOf(key, keyHash(key, m_seed));
         if (i < 0 || !m_entries[i].live)
             return nullptr;
-        raw = m_entries[i].raw != Built;
-        return raw ? nullptr : &m_entries[i].value;
-    }
-
-    // Under the exclusive lock: the value of key, built if need be.
-    const QVariant *find(QStringView key)
-    {
-        const int i = entryOf(key, keyHash(key, m_seed));
-        if (i < 0 || !m_entries[i].live)
-            return nullptr;
-        Entry &entry = m_entries[i];
-        if (entry.raw != Built) {
-            entry.value = rawValue(entry.raw, m_arena.constData() + entry.offset + entry.size,
-                                   entry.rawSize);
-            entry.raw = Built;
-        }
+        const Entry &entry = m_entries[i];
+        if (entry.raw.loadAcquire() != Built)
+            build(entry);
         return &entry.value;
     }
 
@@ -175,7 +164,7 @@ public:
             m_owned.push_back(key);
         } else {
             m_entries[i].live = true;
-            m_entries[i].raw = Built;
+            m_entries[i].raw.storeRelaxed(Built);
         }
         return m_entries[i].value;
     }
@@ -185,7 +174,7 @@ public:
         const int i = entryOf(key, keyHash(key, m_seed));
         if (i >= 0) {
             m_entries[i].live = false;
-            m_entries[i].raw = Built;
+            m_entries[i].raw.storeRelaxed(Built);
             m_entries[i].value = QVariant();
         }
     }
@@ -240,20 +229,20 @@ public:
         const int offset = store(key.data(), key.size(), size);
         memcpy(m_arena.data() + offset + key.size(), bytes, size_t(size));
         Entry &entry = m_entries[add(hash, offset, key.size(), true)];
-        entry.raw = type;
+        entry.raw.storeRelaxed(type);
         entry.rawSize = size;
     }
 
 private:
     struct Entry
     {
-        QVariant value;
+        mutable QVariant value;
         int offset; // in m_arena, or the index in m_owned
         int size;
         int rawSize; // the bytes after the key, while raw is not Built
         bool latin1;
         bool live;
-        RawType raw;
+        mutable QAtomicInteger<quint8> raw;
     };
 
     struct Slot
@@ -261,6 +250,18 @@ private:
         int entry;
         uint hash;
     };
+
+    void build(const Entry &entry) const
+    {
+        const quint8 type = entry.raw.loadRelaxed();
+        QVariant value = rawValue(RawType(type), m_arena.constData() + entry.offset + entry.size,
+                                  entry.rawSize);
+        std::lock_guard<std::mutex> locker(m_building);
+        if (entry.raw.loadRelaxed() == Built)
+            return;
+        entry.value.swap(value);
+        entry.raw.storeRelease(Built);
+    }
 
     static QVariant rawValue(RawType type, const char *bytes, int size)
     {
@@ -272,7 +273,7 @@ private:
     QVariant &revive(int i)
     {
         m_entries[i].live = true;
-        m_entries[i].raw = Built;
+        m_entries[i].raw.storeRelaxed(Built);
         return m_entries[i].value;
     }
 
@@ -330,7 +331,7 @@ private:
             rehash(int(m_entries.size()) + 1);
         const int i = int(m_entries.size());
         place(m_slots, Slot {i, hash});
-        m_entries.push_back(Entry {QVariant(), offset, size, 0, latin1, true, Built});
+        m_entries.push_back(Entry {QVariant(), offset, size, 0, latin1, true, {Built}});
         return i;
     }
 
@@ -366,6 +367,7 @@ private:
     std::vector<QString> m_owned;
     std::vector<Entry> m_entries;
     std::vector<Slot> m_slots;
+    mutable std::mutex m_building;
 };
 
 /*
@@ -996,12 +998,10 @@ QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
         std::shared_lock<std::shared_mutex> locker(d->lock);
-        bool raw = false;
-        if (const QVariant *stored = d->values.find(key, raw))
+        if (const QVariant *stored = d->values.find(key))
             return stored->isValid() ? *stored : defaultValue;
     }
-    // Build a value read for the first time, or remember the miss, so keys() lists every key
-    // the application asked for.
+    // Remember the miss, so keys() lists every key the application asked for.
     std::unique_lock<std::shared_mutex> locker(d->lock);
     return d->lookupLocked(key, defaultValue);
 }
