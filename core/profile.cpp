@@ -132,9 +132,10 @@ uint keyHash(QLatin1String key, uint seed)
     and hash node), and freeing the store is as cheap. Other keys own their text.
     A loaded ASCII text or blob stays as its bytes in that buffer, right after its key, until
     it is first read: building and freeing a string for every row, read or not, was about a
-    third of the cost of a store. The first read builds it under the shared lock; a small
-    mutex lets one reader build it, and the entry's state, set last, publishes the value to
-    the others. Everything else changes under the exclusive lock only.
+    third of the cost of a store. The first read builds it under the shared lock: the reader
+    that claims the entry stores the value and then marks it built, which publishes it; a
+    reader meanwhile returns a copy it built itself. Everything else changes under the
+    exclusive lock only.
     A removed key keeps its entry, dead, for the next time it is set.
 */
 class SettingsTable
@@ -150,18 +151,18 @@ public:
     SettingsTable(const SettingsTable &) = delete;
     SettingsTable &operator=(const SettingsTable &) = delete;
 
-    enum RawType : quint8 { Built, Text, Blob };
+    enum RawType : quint8 { Built, Text, Blob, Building };
 
-    // Under either lock: the value of key, built if need be, or null when it has none.
-    const QVariant *find(QStringView key) const
+    // Under either lock: the value of key, built if need be (into scratch while another reader
+    // stores it), or null when it has none.
+    const QVariant *find(QStringView key, QVariant &scratch) const
     {
         const int i = entryOf(key, keyHash(key, m_seed));
         if (i < 0 || !m_entries[i].live)
             return nullptr;
         const Entry &entry = m_entries[i];
-        if (entry.raw.loadAcquire() != Built)
-            build(entry);
-        return &entry.value;
+        const quint8 type = entry.raw.loadAcquire();
+        return type == Built ? &entry.value : build(entry, type, scratch);
     }
 
     // The entry of key, created or revived as a placeholder when it is not there.
@@ -261,16 +262,15 @@ private:
         uint hash;
     };
 
-    void build(const Entry &entry) const
+    const QVariant *build(const Entry &entry, quint8 type, QVariant &scratch) const
     {
-        const quint8 type = entry.raw.loadRelaxed();
-        QVariant value = rawValue(RawType(type), m_arena.constData() + entry.offset + entry.size,
-                                  entry.rawSize);
-        std::lock_guard<std::mutex> locker(m_building);
-        if (entry.raw.loadRelaxed() == Built)
-            return;
-        entry.value.swap(value);
+        scratch = rawValue(RawType(type), m_arena.constData() + entry.offset + entry.size,
+                           entry.rawSize);
+        if (type == Building || !entry.raw.testAndSetAcquire(type, Building))
+            return entry.raw.loadAcquire() == Built ? &entry.value : &scratch;
+        entry.value.swap(scratch);
         entry.raw.storeRelease(Built);
+        return &entry.value;
     }
 
     static QVariant rawValue(RawType type, const char *bytes, int size)
@@ -305,9 +305,20 @@ private:
             return false;
         if (!entry.latin1)
             return m_owned[entry.offset] == key;
-        return QtPrivate::compareStrings(
-                   key, QLatin1String(m_arena.constData() + entry.offset, entry.size))
-            == 0;
+        // Four characters a step, widened as for the hash.
+        const auto *bytes = reinterpret_cast<const uchar *>(m_arena.constData() + entry.offset);
+        const auto *units = reinterpret_cast<const char16_t *>(key.data());
+        const int size = entry.size;
+        int i = 0;
+        for (; i + 4 <= size; i += 4) {
+            if (hashWord(bytes + i) != hashWord(units + i))
+                return false;
+        }
+        for (; i < size; ++i) {
+            if (units[i] != bytes[i])
+                return false;
+        }
+        return true;
     }
 
     bool matches(const Entry &entry, QLatin1String key) const
@@ -421,7 +432,6 @@ private:
     std::vector<QString> m_owned;
     std::vector<Entry> m_entries;
     std::vector<Slot> m_slots;
-    mutable std::mutex m_building;
 };
 
 /*
@@ -643,7 +653,8 @@ public:
     // With the lock held for writing: the value of key, leaving a placeholder when it has none.
     QVariant lookupLocked(const QString &key, const QVariant &defaultValue)
     {
-        if (const QVariant *stored = values.find(key))
+        QVariant scratch;
+        if (const QVariant *stored = values.find(key, scratch))
             return stored->isValid() ? *stored : defaultValue;
         values.insert(key);
         return defaultValue;
@@ -1052,7 +1063,8 @@ QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
         std::shared_lock<std::shared_mutex> locker(d->lock);
-        if (const QVariant *stored = d->values.find(key))
+        QVariant scratch;
+        if (const QVariant *stored = d->values.find(key, scratch))
             return stored->isValid() ? *stored : defaultValue;
     }
     // Remember the miss, so keys() lists every key the application asked for.
