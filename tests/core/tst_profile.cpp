@@ -566,7 +566,8 @@ void tst_Profile::firstReadsOfLoadedValuesAtOnce()
         QVERIFY(QSqlQuery(db).exec(
             "insert into profile (name, value) with recursive n(i) as (select 1 union all "
             "select i + 1 from n where i < 3000) select 'race/' || i, case when i % 3 then "
-            "'text ' || i else cast('blob ' || i as blob) end from n"));
+            "'text ' || i else cast('blob ' || i as blob) end || replace(hex(zeroblob(200)), "
+            "'0', '.') from n"));
     }
     QSqlDatabase::removeDatabase("fill");
     Profile profile;
@@ -578,7 +579,9 @@ void tst_Profile::firstReadsOfLoadedValuesAtOnce()
         workers.emplace_back(QThread::create([&] {
             start.acquire();
             for (int i = 1; i <= 3000; ++i) {
-                const QString text = QStringLiteral("%1 %2").arg(i % 3 ? "text" : "blob").arg(i);
+                // Long values: the longer a first read takes, the more readers it meets.
+                const QString text = QStringLiteral("%1 %2").arg(i % 3 ? "text" : "blob").arg(i)
+                    + QString(400, QLatin1Char('.'));
                 const QVariant expected = i % 3 ? QVariant(text) : QVariant(text.toLatin1());
                 if (profile.value(QStringLiteral("race/%1").arg(i), QVariant()) != expected)
                     ++wrongReads;
