@@ -134,7 +134,7 @@ uint keyHash(QLatin1String key, uint seed)
     it is first read: building and freeing a string for every row, read or not, was about a
     third of the cost of a store. The first read builds it under the shared lock: the reader
     that claims the entry stores the value and then marks it built, which publishes it; a
-    reader meanwhile returns a copy it built itself. Everything else changes under the
+    reader meanwhile waits for that mark, a swap away. Everything else changes under the
     exclusive lock only.
     A removed key keeps its entry, dead, for the next time it is set.
 */
@@ -153,16 +153,16 @@ public:
 
     enum RawType : quint8 { Built, Text, Blob, Building };
 
-    // Under either lock: the value of key, built if need be (into scratch while another reader
-    // stores it), or null when it has none.
-    const QVariant *find(QStringView key, QVariant &scratch) const
+    // Under either lock: the value of key, built if need be, or null when it has none.
+    const QVariant *find(QStringView key) const
     {
         const int i = entryOf(key, keyHash(key, m_seed));
         if (i < 0 || !m_entries[i].live)
             return nullptr;
         const Entry &entry = m_entries[i];
-        const quint8 type = entry.raw.loadAcquire();
-        return type == Built ? &entry.value : build(entry, type, scratch);
+        if (entry.raw.loadAcquire() != Built)
+            build(entry);
+        return &entry.value;
     }
 
     // The entry of key, created or revived as a placeholder when it is not there.
@@ -262,15 +262,21 @@ private:
         uint hash;
     };
 
-    const QVariant *build(const Entry &entry, quint8 type, QVariant &scratch) const
+    void build(const Entry &entry) const
     {
-        scratch = rawValue(RawType(type), m_arena.constData() + entry.offset + entry.size,
-                           entry.rawSize);
-        if (type == Building || !entry.raw.testAndSetAcquire(type, Building))
-            return entry.raw.loadAcquire() == Built ? &entry.value : &scratch;
-        entry.value.swap(scratch);
-        entry.raw.storeRelease(Built);
-        return &entry.value;
+        const quint8 type = entry.raw.loadAcquire();
+        if (type != Building) {
+            QVariant value = rawValue(RawType(type),
+                                      m_arena.constData() + entry.offset + entry.size,
+                                      entry.rawSize);
+            if (entry.raw.testAndSetAcquire(type, Building)) {
+                entry.value.swap(value);
+                entry.raw.storeRelease(Built);
+                return;
+            }
+        }
+        while (entry.raw.loadAcquire() != Built)
+            QThread::yieldCurrentThread();
     }
 
     static QVariant rawValue(RawType type, const char *bytes, int size)
@@ -653,8 +659,7 @@ public:
     // With the lock held for writing: the value of key, leaving a placeholder when it has none.
     QVariant lookupLocked(const QString &key, const QVariant &defaultValue)
     {
-        QVariant scratch;
-        if (const QVariant *stored = values.find(key, scratch))
+        if (const QVariant *stored = values.find(key))
             return stored->isValid() ? *stored : defaultValue;
         values.insert(key);
         return defaultValue;
@@ -1063,8 +1068,7 @@ QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
         std::shared_lock<std::shared_mutex> locker(d->lock);
-        QVariant scratch;
-        if (const QVariant *stored = d->values.find(key, scratch))
+        if (const QVariant *stored = d->values.find(key))
             return stored->isValid() ? *stored : defaultValue;
     }
     // Remember the miss, so keys() lists every key the application asked for.
