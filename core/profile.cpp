@@ -265,6 +265,8 @@ private:
     void build(const Entry &entry) const
     {
         const quint8 type = entry.raw.loadAcquire();
+        if (type == Built)
+            return;
         if (type != Building) {
             QVariant value = rawValue(RawType(type),
                                       m_arena.constData() + entry.offset + entry.size,
