@@ -73,6 +73,7 @@ private slots:
     void boolConversion();
 
     void concurrentReadersAndWriters();
+    void firstReadsOfLoadedValuesAtOnce();
     void fileFollowsMemoryWhateverTheInterleaving();
     void namedSettingsReadOnWorkersWhileSet();
     void startUpAgainstHeldOrBrokenFile_data();
@@ -552,6 +553,50 @@ void tst_Profile::concurrentReadersAndWriters()
     QVERIFY(shared >= 0 && shared < threads);
     QCOMPARE(profile.keys().size(), 9 + threads * 50 + 1);
     QCOMPARE(storedCount("shared"), 0);
+}
+
+// A loaded text or blob is built on its first read, which several threads make at once here.
+void tst_Profile::firstReadsOfLoadedValuesAtOnce()
+{
+    seed();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "fill");
+        db.setDatabaseName(QStringLiteral("profile.db"));
+        QVERIFY(db.open());
+        // Long values: the longer a first read takes, the more readers it meets.
+        QVERIFY(QSqlQuery(db).exec(
+            "insert into profile (name, value) with recursive n(i) as (select 1 union all "
+            "select i + 1 from n where i < 3000) select 'race/' || i, case when i % 3 then "
+            "'text ' || i || printf('%400s', '') else cast('blob ' || i || printf('%400s', '') "
+            "as blob) end from n"));
+    }
+    QSqlDatabase::removeDatabase("fill");
+    Profile profile;
+    std::atomic<int> wrongReads {0};
+    const auto readAll = [&] {
+        for (int i = 1; i <= 3000; ++i) {
+            const QString text = QStringLiteral("%1 %2").arg(i % 3 ? "text" : "blob").arg(i)
+                + QString(400, QLatin1Char(' '));
+            const QVariant expected = i % 3 ? QVariant(text) : QVariant(text.toLatin1());
+            const QVariant read = profile.value(QStringLiteral("race/%1").arg(i), QVariant());
+            if (read.userType() != expected.userType() || read != expected)
+                ++wrongReads;
+        }
+    };
+    QSemaphore start;
+    std::vector<std::unique_ptr<QThread>> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back(QThread::create([&] {
+            start.acquire();
+            readAll();
+        }));
+        workers.back()->start();
+    }
+    start.release(4);
+    for (auto &worker : workers)
+        QVERIFY(worker->wait(30000));
+    readAll(); // what the first reads left behind
+    QCOMPARE(wrongReads.load(), 0);
 }
 
 // Threads set and remove the same key at the same moment, round after round, while this thread
