@@ -141,16 +141,6 @@ uint keyHash(QLatin1String key, uint seed)
 class SettingsTable
 {
 public:
-    SettingsTable() { spare().take(*this); }
-    ~SettingsTable()
-    {
-        m_entries.clear();
-        m_slots.clear();
-        spare().keep(*this);
-    }
-    SettingsTable(const SettingsTable &) = delete;
-    SettingsTable &operator=(const SettingsTable &) = delete;
-
     enum RawType : quint8 { Built, Text, Blob, Building };
 
     // Under either lock: the value of key, built if need be, or null when it has none.
@@ -381,56 +371,12 @@ private:
             size *= 2;
         if (size <= m_slots.size())
             return;
-        if (m_slots.empty()) {
-            m_slots.assign(size, Slot {-1, 0});
-            return;
-        }
         std::vector<Slot> table(size, Slot {-1, 0});
         for (const Slot &slot : m_slots) {
             if (slot.entry >= 0)
                 place(table, slot);
         }
         m_slots.swap(table);
-    }
-
-    /*
-        The buffers of the last store freed, kept for the next one. A store of 10 000 rows
-        needs about 0.75 MB in three blocks; given back to the allocator, they went back to the
-        system, and a new store paid a page fault for every page of them and of its values.
-    */
-    class Spare
-    {
-    public:
-        void take(SettingsTable &table)
-        {
-            std::lock_guard<std::mutex> locker(m_lock);
-            table.m_arena.swap(m_arena);
-            table.m_entries.swap(m_entries);
-            table.m_slots.swap(m_slots);
-        }
-        // Empty buffers of table, kept if larger than the ones held.
-        void keep(SettingsTable &table)
-        {
-            std::lock_guard<std::mutex> locker(m_lock);
-            if (table.m_arena.size() > m_arena.size())
-                m_arena.swap(table.m_arena);
-            if (table.m_entries.capacity() > m_entries.capacity())
-                m_entries.swap(table.m_entries);
-            if (table.m_slots.capacity() > m_slots.capacity())
-                m_slots.swap(table.m_slots);
-        }
-
-    private:
-        std::mutex m_lock;
-        QByteArray m_arena;
-        std::vector<Entry> m_entries;
-        std::vector<Slot> m_slots;
-    };
-
-    static Spare &spare()
-    {
-        static Spare buffers;
-        return buffers;
     }
 
     uint m_seed = uint(qGlobalQHashSeed());
