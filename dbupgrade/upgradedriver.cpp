@@ -251,22 +251,26 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
     BackupResult backup;
     backup.ok = true;
     qint64 backupMs = 0;
+    // The copy comes before a change is kept; a failed copy leaves the database as found.
+    const auto takeBackup = [&] {
+        QElapsedTimer copying;
+        copying.start();
+        backup = backupDatabase(fileName, found);
+        backupMs = copying.elapsed();
+        if (!backup.ok)
+            qWarning("Can't back up %s to %s: %s; the database is left unchanged",
+                     qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
+                     qUtf8Printable(backup.error));
+        return backup.ok;
+    };
     if (!db.isOpen()) {
         versions = QStringLiteral("not opened");
     } else if (updater->isLocked()) {
         updater->finish(false);
         versions = QStringLiteral("version unreadable (locked)");
     } else {
-        if (changes) {
-            QElapsedTimer copying;
-            copying.start();
-            backup = backupDatabase(fileName, found);
-            backupMs = copying.elapsed();
-            if (!backup.ok)
-                qWarning("Can't back up %s to %s: %s; the database is left unchanged",
-                         qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
-                         qUtf8Printable(backup.error));
-        }
+        if (changes)
+            takeBackup();
         sqlite3 *handle = UpdateBase::sqliteHandle(db);
         if (backup.ok) {
             if (lowered)
@@ -291,16 +295,7 @@ bool runUpdater(const UpdaterEntry &entry, ConsoleProgress &progress, FILE *cons
             bool writes = changes;
             if (ok && versioned && !changes && handle && reallyChanged(handle, fileName)) {
                 writes = true;
-                QElapsedTimer copying;
-                copying.start();
-                backup = backupDatabase(fileName, found);
-                backupMs = copying.elapsed();
-                if (!backup.ok) {
-                    qWarning("Can't back up %s to %s: %s; the database is left unchanged",
-                             qUtf8Printable(fileName), qUtf8Printable(backup.fileName),
-                             qUtf8Printable(backup.error));
-                    ok = false;
-                }
+                ok = takeBackup();
             }
             qint64 checkMs = 0;
             if (ok && writes && !backup.fileName.isEmpty()) {
@@ -423,6 +418,16 @@ void closeLog()
     logFile = nullptr;
 }
 
+// Flushed line by line: an abort or a crash must not lose the last lines. The first failure
+// (a full disk) is kept, and nothing more is written there.
+static void writeLog(const char *format, const QString &message)
+{
+    if (logWritten()
+        && (std::fprintf(logFile, format, message.toUtf8().constData()) < 0
+            || std::fflush(logFile) != 0))
+        logFailure = qt_error_string(errno);
+}
+
 void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     const char *format = nullptr;
@@ -442,12 +447,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     default:
         return;
     }
-    if (logWritten()) {
-        // Flushed line by line: an abort or a crash must not lose the last lines.
-        if (std::fprintf(logFile, format, message.toUtf8().constData()) < 0
-            || std::fflush(logFile) != 0)
-            logFailure = qt_error_string(errno);
-    }
+    writeLog(format, message);
     // A log that cannot be written (a full disk) must not swallow the messages.
     if (!logWritten())
         std::fprintf(stderr, format, message.toLocal8Bit().constData());
@@ -457,11 +457,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
 
 void logInfo(const QString &text)
 {
-    if (!logWritten())
-        return;
-    if (std::fprintf(logFile, "Info: %s\n", text.toUtf8().constData()) < 0
-        || std::fflush(logFile) != 0)
-        logFailure = qt_error_string(errno);
+    writeLog("Info: %s\n", text);
 }
 
 bool logWritten()
