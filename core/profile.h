@@ -57,26 +57,47 @@ class ProfilePrivate;
 /*!
     \brief The settings store: every row of table `profile` in memory, read under a shared lock.
 
-    Saved changes are written back on the store's own thread, which is the application's main
-    thread: all changes of one event-loop turn go to the file in one transaction, the latest per
-    key, in the order memory saw them.
-
     Each named setting has a getter `const T &key(const T &defaultValue)`, which caches the value
     of its first read for the life of the store (the default of that first read sticks when the
     key is not stored), and a setter `void set_key(const T &value, bool save)`. Any thread may
     call both. The getter returns the calling thread's own copy of the value, so a read costs no
     lock and no copy; the reference stays valid on that thread, and changes only when the same
     thread reads the setting again after a set.
+
+    \section profile_saving What a save guarantees
+    A change saved with setValue(), set_key(…, true) or remove() is in memory at once, on every
+    thread. It reaches the file on the next turn of the event loop of the store's thread (the
+    application's main thread), together with every other change of that turn, in one
+    transaction, the latest per key, in the order memory saw them; at the latest it is written
+    when the application object is destroyed or the process exits normally (or, for a store of
+    your own, when it is destroyed). Where no event loop will run (no application object, or
+    after it is gone), a change is written at once on the thread that made it. A file held by
+    another program is waited for about 100 ms per try on the store's thread and tried again
+    later, so the loop never stalls and nothing staged is dropped. Call sync() to make the
+    changes durable now, for example before a step that may be killed.
+
+    \section profile_types What comes back after a restart
+    Values are stored as SQLite stores them and come back as: integers (also bool, uint, and a
+    qulonglong up to the largest qlonglong) as qlonglong; reals as double; texts as QString;
+    byte arrays as QByteArray (an empty one stays empty, not null); a QDateTime or QTime as its
+    ISO text; any other type as its text (a QColor as "#rrggbb"); a qulonglong above the largest
+    qlonglong as its decimal text. A null value of any type, and NaN (which SQLite stores as
+    NULL), come back as a null QString: found, but 0 or empty when converted. A text with a lone
+    UTF-16 surrogate is stored with U+FFFD in its place (and a warning). A value of a type without
+    a text form (a QVariantMap, say) is not written; a warning names its key.
 */
 class CORE_EXPORT Profile : public QObject
 {
     Q_OBJECT
 public:
     /*! \brief The process-wide store over "profile.db", created on the first call and owned by
-        the application's main thread whichever thread makes that call. */
+        the application's main thread whichever thread makes that call. It is never destroyed, so
+        a thread still saving while the process exits is safe; its changes are written when the
+        application object goes and again at exit. */
     static Profile &instance();
 
-    /*! \brief A store over "profile.db" of the current folder. */
+    /*! \brief A store over "profile.db" of the current folder. Each store writes its own file,
+        and registers the four connections, replacing those of an earlier store. */
     explicit Profile(QObject *parent = nullptr);
     /*! \brief A store over the settings database \a fileName. */
     Profile(const QString &fileName, QObject *parent);
@@ -103,6 +124,10 @@ public:
     void remove(const QString &key);
     /*! \brief Every key in memory: the stored ones and those read with a default. */
     QStringList keys() const;
+    /*! \brief Writes every saved change not yet in the file now, from any thread, waiting up to
+        30 s for a file another program holds; true when all of them reached the file (like
+        QSettings::sync() with status()). */
+    bool sync();
 
 #define PROFILE_DECLARE_SETTING(Type, key) \
     const Type &key(const Type &defaultValue); \
