@@ -35,6 +35,21 @@ QSqlDatabase addConnection(const QString &name, const QString &fileName)
     return db;
 }
 
+// The named settings' shared caches, and one thread's copies of them.
+struct NamedCaches
+{
+#define PROFILE_DECLARE_CACHE(Type, key) ProfileNamed::Cache<Type> key;
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_CACHE)
+#undef PROFILE_DECLARE_CACHE
+};
+
+struct NamedCopies : ProfileNamed::ThreadCopies
+{
+#define PROFILE_DECLARE_COPY(Type, key) ProfileNamed::Copy<Type> key;
+    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_COPY)
+#undef PROFILE_DECLARE_COPY
+};
+
 } // namespace
 
 class ProfilePrivate
@@ -104,7 +119,11 @@ public:
         }
     }
 
-    ProfileNamed::Copies &threadCopies() { return ProfileNamed::threadCopies(id); }
+    NamedCopies &threadCopies()
+    {
+        return static_cast<NamedCopies &>(ProfileNamed::threadCopies(
+            id, []() -> ProfileNamed::ThreadCopies * { return new NamedCopies; }));
+    }
 
     Profile *q;
     const quint64 id = ProfileNamed::beginStore();
@@ -114,7 +133,7 @@ public:
     mutable std::shared_mutex lock;
     // A child of the store, so it follows the store to the main thread.
     ProfileWriter *writer = nullptr;
-    ProfileNamed::Caches caches;
+    NamedCaches caches;
 };
 
 // The connections and the store's writes belong to one thread for the life of the process.

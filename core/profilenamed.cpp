@@ -28,15 +28,15 @@ LiveStores &liveStores()
     return *stores;
 }
 
-struct ThreadCopies
+struct ThreadStores
 {
     quint64 lastStore = 0;
-    Copies *last = nullptr;
+    ThreadCopies *last = nullptr;
     quint64 seenEnded = 0;
-    std::vector<std::pair<quint64, std::unique_ptr<Copies>>> byStore;
+    std::vector<std::pair<quint64, std::unique_ptr<ThreadCopies>>> byStore;
 };
 
-thread_local ThreadCopies threadLocalCopies;
+thread_local ThreadStores threadStores;
 
 } // namespace
 
@@ -57,9 +57,9 @@ void endStore(quint64 store)
     ++stores.ended;
 }
 
-Copies &threadCopies(quint64 store)
+ThreadCopies &threadCopies(quint64 store, ThreadCopies *(*make)())
 {
-    ThreadCopies &mine = threadLocalCopies;
+    ThreadStores &mine = threadStores;
     if (store == mine.lastStore)
         return *mine.last;
     LiveStores &stores = liveStores();
@@ -76,7 +76,7 @@ Copies &threadCopies(quint64 store)
     auto it = std::find_if(mine.byStore.begin(), mine.byStore.end(),
                            [&](const auto &entry) { return entry.first == store; });
     if (it == mine.byStore.end()) {
-        mine.byStore.emplace_back(store, std::make_unique<Copies>());
+        mine.byStore.emplace_back(store, std::unique_ptr<ThreadCopies>(make()));
         it = mine.byStore.end() - 1;
     }
     mine.lastStore = store;

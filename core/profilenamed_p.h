@@ -3,7 +3,7 @@
 #ifndef PROFILENAMED_P_H
 #define PROFILENAMED_P_H
 
-#include "profile.h"
+#include <QtGlobal>
 
 #include <atomic>
 
@@ -28,18 +28,10 @@ struct Copy
     quint64 generation = 0;
 };
 
-struct Caches
+// A thread's copies of every named setting of one store (the store declares them).
+struct ThreadCopies
 {
-#define PROFILE_DECLARE_CACHE(Type, key) Cache<Type> key;
-    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_CACHE)
-#undef PROFILE_DECLARE_CACHE
-};
-
-struct Copies
-{
-#define PROFILE_DECLARE_COPY(Type, key) Copy<Type> key;
-    PROFILE_NAMED_SETTINGS(PROFILE_DECLARE_COPY)
-#undef PROFILE_DECLARE_COPY
+    virtual ~ThreadCopies() = default;
 };
 
 // A store's number, never given twice; ended when the store goes.
@@ -48,7 +40,8 @@ void endStore(quint64 store);
 
 // The calling thread's copies for \a store. They go with the thread, and a thread drops the
 // copies of ended stores when it next turns to another store, so they stay as few as the stores.
-Copies &threadCopies(quint64 store);
+// \a make builds them on the thread's first read.
+ThreadCopies &threadCopies(quint64 store, ThreadCopies *(*make)());
 
 } // namespace ProfileNamed
 
