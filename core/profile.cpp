@@ -166,8 +166,9 @@ Profile &Profile::instance()
         // Made before the exit handler is registered, so it is destroyed after it has run.
         lcProfile();
         // While the application object is torn down, the changes of the loop's last turn are
-        // written; at exit, whatever came after, from any thread.
-        qAddPostRoutine([] { processStore->d->writer->sync(); });
+        // written (a held file is left to the exit, which waits for it); at exit, whatever came
+        // after, from any thread.
+        qAddPostRoutine([] { processStore->d->writer->sync(ProfileWriter::AttemptTimeout); });
         std::atexit([] { processStore->d->writer->finish(); });
         return store;
     }();

@@ -64,7 +64,7 @@ class ProfilePrivate;
     lock and no copy; the reference stays valid on that thread, and changes only when the same
     thread reads the setting again after a set.
 
-    \section profile_saving What a save guarantees
+    \par What a save guarantees
     A change saved with setValue(), set_key(…, true) or remove() is in memory at once, on every
     thread. It reaches the file on the next turn of the event loop of the store's thread (the
     application's main thread), together with every other change of that turn, in one
@@ -76,7 +76,7 @@ class ProfilePrivate;
     later, so the loop never stalls and nothing staged is dropped. Call sync() to make the
     changes durable now, for example before a step that may be killed.
 
-    \section profile_types What comes back after a restart
+    \par What comes back after a restart
     Values are stored as SQLite stores them and come back as: integers (also bool, uint, and a
     qulonglong up to the largest qlonglong) as qlonglong; reals as double; texts as QString;
     byte arrays as QByteArray (an empty one stays empty, not null); a QDateTime or QTime as its

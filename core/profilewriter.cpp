@@ -193,23 +193,26 @@ void ProfileWriter::requestWrite()
         write(AttemptTimeout, true);
         return;
     }
-    {
-        std::lock_guard<std::mutex> locker(m_stagedLock);
-        if (m_requested)
-            return;
-        m_requested = true;
-    }
+    // Posted under the lock that event() takes first, which also shows ThreadSanitizer (blind to
+    // Qt's event queue) that the event was made before it is read.
+    std::lock_guard<std::mutex> locker(m_stagedLock);
+    if (m_requested)
+        return;
+    m_requested = true;
     QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest));
 }
 
 bool ProfileWriter::event(QEvent *event)
 {
-    if (event->type() != QEvent::UpdateRequest)
-        return QObject::event(event);
+    bool request;
     {
         std::lock_guard<std::mutex> locker(m_stagedLock);
-        m_requested = false;
+        request = event->type() == QEvent::UpdateRequest;
+        if (request)
+            m_requested = false;
     }
+    if (!request)
+        return QObject::event(event);
     // While a held file is tried again, new changes wait for the next try, not a new wait.
     if (!m_retry.isActive())
         attemptOnOwnThread();
