@@ -77,9 +77,10 @@ struct PlainWriter
     void write(const QStringList &keys, const QString &value)
     {
         sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
-        const QByteArray utf8 = value.toUtf8();
         for (const QString &key : keys) {
+            // Each change converted, as a store with a value per key must.
             const QByteArray name = key.toUtf8();
+            const QByteArray utf8 = value.toUtf8();
             sqlite3_bind_text(statement, 1, name.constData(), name.size(), SQLITE_STATIC);
             sqlite3_bind_text(statement, 2, utf8.constData(), utf8.size(), SQLITE_STATIC);
             sqlite3_step(statement);

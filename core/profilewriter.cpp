@@ -14,9 +14,7 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <limits>
-#include <vector>
 
 namespace {
 
@@ -379,53 +377,38 @@ bool ProfileWriter::commit(const QHash<QString, QVariant> &batch, int busyTimeou
         failure = PROFILE_NOTE(QtWarningMsg, ProfileStorage::errorText(db, code));
         return false;
     }
-    // In the order of the name index (UTF-8 bytes): a burst then walks the index from one page
-    // to the next instead of jumping about, which cost a third more.
-    struct Row
-    {
-        QByteArray name;
-        bool replaced;
-        QHash<QString, QVariant>::const_iterator change;
-    };
-    std::vector<Row> rows;
-    rows.reserve(size_t(batch.size()));
-    for (auto it = batch.cbegin(); it != batch.cend(); ++it) {
-        bool replaced;
-        QByteArray name = utf8Of(it.key(), &replaced);
-        rows.push_back(Row {std::move(name), replaced, it});
-    }
-    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.name < b.name; });
     QByteArray valueBytes;
-    for (auto row = rows.cbegin(); row != rows.cend() && code == SQLITE_OK; ++row) {
-        const QString &key = row->change.key();
-        const QVariant &value = row->change.value();
+    for (auto it = batch.cbegin(); it != batch.cend() && code == SQLITE_OK; ++it) {
+        const QString &key = it.key();
+        const QVariant &value = it.value();
+        bool replaced;
+        const QByteArray name = utf8Of(key, &replaced); // as the file stores it
         const auto label = [&] { return m_label + QLatin1String(": ") + key; };
         // The value is bound first: one that cannot be stored leaves the row as it was.
-        if (value.isValid()) {
-            const Bound bound = bindValue(m_store, 2, value, valueBytes);
-            if (bound == Bound::Refused) {
-                notes.append(PROFILE_NOTE(QtWarningMsg,
-                                          QStringLiteral("%1: a %2 cannot be stored; not written")
-                                              .arg(label(), QLatin1String(value.typeName()))));
-                ++refused;
-                continue;
-            }
-            if (bound == Bound::Replaced || row->replaced)
-                notes.append(PROFILE_NOTE(QtWarningMsg,
-                                          QStringLiteral("%1: the text holds a lone surrogate, "
-                                                         "stored as U+FFFD")
-                                              .arg(label())));
+        const Bound bound =
+            value.isValid() ? bindValue(m_store, 2, value, valueBytes) : Bound::Exactly;
+        if (bound == Bound::Refused) {
+            notes.append(PROFILE_NOTE(QtWarningMsg,
+                                      QStringLiteral("%1: a %2 cannot be stored; not written")
+                                          .arg(label(), QLatin1String(value.typeName()))));
+            ++refused;
+            continue;
         }
+        if (bound == Bound::Replaced || replaced)
+            notes.append(PROFILE_NOTE(QtWarningMsg,
+                                      QStringLiteral("%1: the text holds a lone surrogate, "
+                                                     "stored as U+FFFD")
+                                          .arg(label())));
         if (const ProfileStorage::StoredName stored = m_oddNames.value(key)) {
             sqlite3_bind_value(m_delete, 1, stored.get());
             code = run(m_delete);
         }
         if (code == SQLITE_OK && (!value.isValid() || !m_nameIsUnique)) {
-            bindBytes(m_delete, 1, row->name);
+            bindBytes(m_delete, 1, name);
             code = run(m_delete);
         }
         if (code == SQLITE_OK && value.isValid()) {
-            bindBytes(m_store, 1, row->name);
+            bindBytes(m_store, 1, name);
             code = run(m_store);
             if (isRowError(code)) {
                 notes.append(PROFILE_NOTE(QtWarningMsg, QStringLiteral("%1: not written: %2")
