@@ -181,7 +181,11 @@ void ProfileWriter::stage(const QString &key, const QVariant &value)
 
 bool ProfileWriter::loopWillDeliver() const
 {
-    return !m_finished.load() && QCoreApplication::instance() && !thread()->isFinished();
+    if (m_finished.load() || !QCoreApplication::instance())
+        return false;
+    // On its own thread the thread is running, which spares the check its lock.
+    QThread *own = thread();
+    return own == QThread::currentThread() || !own->isFinished();
 }
 
 void ProfileWriter::requestWrite()
