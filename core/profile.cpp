@@ -152,24 +152,19 @@ void ProfilePrivate::moveToMainThread()
     q->moveToThread(app->thread());
 }
 
-namespace {
-Profile *processStore = nullptr;
-} // namespace
-
 Profile &Profile::instance()
 {
     // Never destroyed: a thread still saving while the process exits must not meet a freed store.
     static Profile *const profile = [] {
         auto *store = new Profile;
         store->d->moveToMainThread();
-        processStore = store;
         // Made before the exit handler is registered, so it is destroyed after it has run.
         lcProfile();
         // While the application object is torn down, the changes of the loop's last turn are
         // written (a held file is left to the exit, which waits for it); at exit, whatever came
         // after, from any thread.
-        qAddPostRoutine([] { processStore->d->writer->sync(ProfileWriter::AttemptTimeout); });
-        std::atexit([] { processStore->d->writer->finish(); });
+        qAddPostRoutine([] { instance().d->writer->sync(ProfileWriter::AttemptTimeout); });
+        std::atexit([] { instance().d->writer->finish(); });
         return store;
     }();
     return *profile;
