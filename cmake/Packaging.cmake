@@ -2,6 +2,7 @@
 #   runtime  libcoagulationcore<major>   the shared library
 #   devel    libcoagulationcore-dev      headers, CMake package, pkg-config file
 #   tool     coagulation-dbupgrade       dbupgrade and its English translation
+#   inspector coagulation-siteinspector  the site inspector, its desktop entry and icon
 
 # The tool looks for a translation named on its command line in Qt's translations folder, too.
 set(DBUPGRADE_TRANSLATIONS_DIR ${CMAKE_INSTALL_DATADIR}/qt5/translations CACHE STRING
@@ -14,7 +15,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME coagulation)
 set(CPACK_PACKAGE_CONTACT "Coagulation analyser software team <software@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Coagulation analyser: core library and database upgrade tool")
-set(CPACK_COMPONENTS_ALL runtime devel tool)
+set(CPACK_COMPONENTS_ALL runtime devel tool inspector)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
@@ -24,6 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+# The inspector links the library of the runtime package built beside it, which it depends on
+# by component; dpkg-shlibdeps finds it in the build tree and adds nothing for it.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/core)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libcoagulationcore${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
@@ -43,10 +47,18 @@ set(CPACK_COMPONENT_TOOL_DESCRIPTION "Database upgrade tool of the coagulation a
  Brings the databases of an instrument folder to the current schema; with its English
  translation.")
 
+set(CPACK_DEBIAN_INSPECTOR_PACKAGE_NAME coagulation-siteinspector)
+set(CPACK_DEBIAN_INSPECTOR_PACKAGE_SECTION utils)
+set(CPACK_COMPONENT_INSPECTOR_DEPENDS runtime tool)
+set(CPACK_COMPONENT_INSPECTOR_DESCRIPTION "Site inspector of the coagulation analyser
+ A desktop program for service engineers: the databases, settings, results and clot curves of
+ an instrument folder, and the upgrade of its databases with dbupgrade.")
+
 # What dpkg-shlibdeps cannot see: Qt loads its SQLite driver as a plugin, and the development
 # files' CMake package finds Qt's through find_dependency.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS libqt5sql5-sqlite)
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS libqt5sql5-sqlite)
+set(CPACK_DEBIAN_INSPECTOR_PACKAGE_DEPENDS libqt5sql5-sqlite)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_DEPENDS qtbase5-dev)
 
 include(CPack)
