@@ -5,10 +5,16 @@
 #include "profile.h"
 #include "propertyitemmodel.h"
 
+#include <QCheckBox>
 #include <QColor>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
@@ -162,6 +168,28 @@ private:
     QString m_text;
 };
 
+// Why profile.db cannot be edited now: another connection holds a lock on it, which an exclusive
+// lock taken without waiting finds at once; empty when it is free. The lock is let go at once.
+QString heldBy()
+{
+    const QString name = QStringLiteral("settings-edit-probe");
+    QString reason;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(QStringLiteral("profile.db"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+        QSqlQuery query(db);
+        if (!db.open())
+            reason = db.lastError().text();
+        else if (!query.exec(QStringLiteral("begin exclusive")))
+            reason = query.lastError().text();
+        else
+            query.exec(QStringLiteral("rollback"));
+    }
+    QSqlDatabase::removeDatabase(name);
+    return reason;
+}
+
 } // namespace
 
 SettingsPage::SettingsPage(QWidget *parent)
@@ -170,6 +198,8 @@ SettingsPage::SettingsPage(QWidget *parent)
     , m_proxy(new SettingsFilter(this))
     , m_view(new QTreeView(this))
     , m_filter(new QLineEdit(this))
+    , m_edit(new QCheckBox(tr("&Edit settings"), this))
+    , m_notice(new QLabel(this))
 {
     m_proxy->setSourceModel(m_model);
     m_proxy->setRecursiveFilteringEnabled(true);
@@ -177,15 +207,28 @@ SettingsPage::SettingsPage(QWidget *parent)
     m_view->setItemDelegate(new TextDelegate(m_view));
     m_view->setObjectName(QStringLiteral("settingsTree"));
     m_view->header()->resizeSection(0, 280);
-    m_view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-                            | QAbstractItemView::SelectedClicked);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_filter->setObjectName(QStringLiteral("settingsFilter"));
     m_filter->setPlaceholderText(tr("Filter by key or value"));
     m_filter->setClearButtonEnabled(true);
+    m_filter->setAccessibleName(tr("Filter"));
+    m_edit->setObjectName(QStringLiteral("settingsEdit"));
+    m_edit->setAccessibleName(tr("Edit settings"));
+    m_edit->setToolTip(tr("Values are read-only until this is on; a changed value is written "
+                          "to profile.db at once."));
+    m_notice->setObjectName(QStringLiteral("settingsNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->hide();
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_filter);
+    auto *bar = new QHBoxLayout;
+    bar->addWidget(m_filter, 1);
+    bar->addWidget(m_edit);
+    layout->addLayout(bar);
+    layout->addWidget(m_notice);
     layout->addWidget(m_view);
+
+    connect(m_edit, &QCheckBox::clicked, this, [this](bool on) { setEditing(on); });
 
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString &text) {
         static_cast<SettingsFilter *>(m_proxy)->setText(text);
@@ -227,6 +270,29 @@ void SettingsPage::setStore(Profile *store)
         node->bind(store, value);
     }
     m_view->expandAll();
+}
+
+bool SettingsPage::setEditing(bool on)
+{
+    const QString reason = on ? heldBy() : QString();
+    const bool editing = on && reason.isEmpty();
+    m_edit->setChecked(editing);
+    m_view->setEditTriggers(editing ? QAbstractItemView::DoubleClicked
+                                    | QAbstractItemView::EditKeyPressed
+                                    | QAbstractItemView::SelectedClicked
+                                    : QAbstractItemView::NoEditTriggers);
+    m_notice->setText(reason.isEmpty() ? QString()
+                                       : tr("profile.db is in use by another program (is the "
+                                            "analyser running?): the settings stay read-only. "
+                                            "(%1)")
+                                             .arg(reason));
+    m_notice->setVisible(!reason.isEmpty());
+    return editing == on;
+}
+
+bool SettingsPage::isEditing() const
+{
+    return m_edit->isChecked();
 }
 
 QModelIndex SettingsPage::valueIndex(const QString &key) const

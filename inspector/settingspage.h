@@ -7,13 +7,16 @@
 
 class Profile;
 class PropertyItemModel;
+class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QSortFilterProxyModel;
 class QTreeView;
 
 /*!
-    \brief The settings of a store as a tree grouped by the slash-separated parts of their keys;
-    an edited value is written back through the store.
+    \brief The settings of a store as a tree grouped by the slash-separated parts of their keys.
+    Read-only until Edit is switched on; an edited value is then written back through the store.
+    Edit is refused while another program holds profile.db (the analyser running, say).
 */
 class SettingsPage : public QWidget
 {
@@ -23,6 +26,11 @@ public:
 
     /*! \brief Shows the settings of \a store, which must outlive the page or the next call. */
     void setStore(Profile *store);
+
+    /*! \brief Switches editing on or off; false when it was asked for and refused, with the
+        reason shown above the tree. */
+    bool setEditing(bool on);
+    bool isEditing() const;
 
     QTreeView *view() const { return m_view; }
     QLineEdit *filterEdit() const { return m_filter; }
@@ -36,6 +44,8 @@ private:
     QSortFilterProxyModel *m_proxy;
     QTreeView *m_view;
     QLineEdit *m_filter;
+    QCheckBox *m_edit;
+    QLabel *m_notice;
 };
 
 #endif // SETTINGSPAGE_H

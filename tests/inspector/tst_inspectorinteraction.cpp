@@ -10,7 +10,9 @@
 #include "testdatabase.h"
 
 #include <QFile>
+#include <QCheckBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -29,6 +31,7 @@ class tst_InspectorInteraction : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void editRefusedWhileProfileHeld();
     void editSetting();
     void resultsInBatches();
     void upgrade();
@@ -60,10 +63,44 @@ void tst_InspectorInteraction::cleanupTestCase()
     delete m_window;
 }
 
+// Another program reading profile.db holds a lock on it: Edit is refused and says why; once it
+// lets go, Edit goes on. Values are read-only meanwhile.
+void tst_InspectorInteraction::editRefusedWhileProfileHeld()
+{
+    SettingsPage *page = m_window->settingsPage();
+    QCOMPARE(page->view()->editTriggers(), QAbstractItemView::NoEditTriggers);
+    {
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("analyser"));
+        db.setDatabaseName(QStringLiteral("profile.db"));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("begin")));
+        QVERIFY(query.exec(QStringLiteral("select count(*) from profile")) && query.next());
+        QVERIFY(!page->setEditing(true));
+        QVERIFY(!page->isEditing());
+        const auto *notice = page->findChild<QLabel *>(QStringLiteral("settingsNotice"));
+        QVERIFY(notice && !notice->isHidden());
+        QVERIFY2(notice->text().contains(QStringLiteral("database is locked")),
+                 qPrintable(notice->text()));
+        QCOMPARE(page->view()->editTriggers(), QAbstractItemView::NoEditTriggers);
+        query.finish();
+        db.rollback();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("analyser"));
+    QVERIFY(page->setEditing(false));
+}
+
 void tst_InspectorInteraction::editSetting()
 {
     SettingsPage *page = m_window->settingsPage();
     m_window->tabs()->setCurrentWidget(page);
+    // By keyboard, as an engineer switches it on.
+    auto *edit = page->findChild<QCheckBox *>(QStringLiteral("settingsEdit"));
+    QVERIFY(edit);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Space);
+    QVERIFY(page->isEditing());
     page->filterEdit()->setText(QStringLiteral("schedule/"));
     const QModelIndex index = page->valueIndex(QStringLiteral("schedule/sample"));
     QVERIFY(index.isValid());
