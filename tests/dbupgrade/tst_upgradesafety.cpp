@@ -188,8 +188,9 @@ void TestUpgradeSafety::status_data()
                            << QStringList({"profile.db: 4 -> 4, current",
                                            "data.db: 4 -> 4, current",
                                            "qc.db: missing, would be created",
-                                           "syslog.db: 5 -> 1, newer than this tool"})
-                           << 1;
+                                           "syslog.db: 5 -> 1, would lower the version, "
+                                           "backup syslog.db.v5.bak"})
+                           << 3;
 }
 
 void TestUpgradeSafety::status()
