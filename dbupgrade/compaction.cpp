@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "compaction.h"
 
+#include "updatebase.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -131,6 +133,7 @@ Compaction compactDatabase(sqlite3 *db, const QString &fileName)
             return result;
         }
     }
+    UpdateBase::crashPoint(QLatin1String("compact ") + fileName);
     // VACUUM is a transaction of its own: it fails as a whole and leaves the upgrade in place.
     if (sqlite3_exec(db, "VACUUM", nullptr, nullptr, nullptr) != SQLITE_OK) {
         result.reason = QString::fromUtf8(sqlite3_errmsg(db));

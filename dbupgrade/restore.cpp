@@ -63,8 +63,9 @@ bool isWal(sqlite3 *db)
     return wal;
 }
 
-// Closes the connections in an order that never drops a lock still needed: the destination's
-// lock is gone once its backup is finished.
+// Closes the connections in an order that never drops a lock still needed (the destination's
+// lock is gone once its backup is finished) and that leaves the database's connection the last
+// on it, so that it checkpoints and removes a -wal and -shm.
 struct Connections
 {
     sqlite3 *source = nullptr;
@@ -75,8 +76,8 @@ struct Connections
     {
         if (restore)
             sqlite3_backup_finish(restore);
-        sqlite3_close(database);
         sqlite3_close(current);
+        sqlite3_close(database);
         sqlite3_close(source);
     }
 };

@@ -210,6 +210,13 @@ bool runUpdater(const DatabasePlan &plan, std::unique_ptr<UpdateBase> (*create)(
             else
                 updater->finish(false);
             progress.end();
+            if (writes && backup.ok) {
+                backupText = !backup.fileName.isEmpty()
+                    ? QStringLiteral("backup ") + backup.fileName
+                    : QStringLiteral("no backup (empty)");
+                logInfo(QStringLiteral("%1: backup %2 s, checks %3 s")
+                            .arg(fileName, seconds(backupMs), seconds(checkMs)));
+            }
             if (ok && writes && handle) {
                 QElapsedTimer compacting;
                 compacting.start();
@@ -222,13 +229,6 @@ bool runUpdater(const DatabasePlan &plan, std::unique_ptr<UpdateBase> (*create)(
                     logInfo(QStringLiteral("%1: compaction %2 s")
                                 .arg(fileName, seconds(compacting.elapsed())));
                 }
-            }
-            if (writes && backup.ok) {
-                backupText = !backup.fileName.isEmpty()
-                    ? QStringLiteral("backup ") + backup.fileName
-                    : QStringLiteral("no backup (empty)");
-                logInfo(QStringLiteral("%1: backup %2 s, checks %3 s")
-                            .arg(fileName, seconds(backupMs), seconds(checkMs)));
             }
             if (ok && !updater->droppedColumns().isEmpty() && !backup.fileName.isEmpty())
                 notes.append(QStringLiteral("columns dropped, kept in ") + backup.fileName);
