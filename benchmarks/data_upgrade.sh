@@ -4,8 +4,12 @@
 # API with an integrity check of the copy, then the same statements (data_upgrade_v0.sql) in one
 # write transaction, with the integrity and foreign-key checks before the commit.
 # Usage: benchmarks/data_upgrade.sh [--results N] [--curves N] [--points N] [--build DIR]
+#        benchmarks/data_upgrade.sh --growth [--build DIR]
 # The default size runs in well under a minute; the full-size case is
 #   benchmarks/data_upgrade.sh --results 100000 --curves 20000
+# --growth runs the tool alone at the full size and at four times it and reports, for each, the
+# time, the peak memory and the peak disk the folder (and SQLite's temporary files) took, so that
+# growth that is not linear shows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +17,10 @@ results=20000
 curves=4000
 points=1200
 build=build
+growth=0
 while [ $# -gt 0 ]; do
     case "$1" in
+    --growth) growth=1; shift ;;
     --results) results=$2; shift 2 ;;
     --curves) curves=$2; shift 2 ;;
     --points) points=$2; shift 2 ;;
@@ -28,6 +34,36 @@ cmake --build "$build" -j2 --target dbupgrade datadbgen >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+
+if [ "$growth" = 1 ]; then
+    tool_path="$PWD/$build/dbupgrade/dbupgrade"
+    printf '%-6s %10s %10s %8s %10s %12s %8s\n' size results database time "peak mem" "peak disk" "x db"
+    for factor in 1 4; do
+        site="$work/site$factor"
+        mkdir -p "$site" "$work/tmp$factor"
+        "$build/benchmarks/datadbgen" "$site/data.db" $((100000 * factor)) $((20000 * factor)) "$points" >/dev/null
+        sqlite3 -bail "$site/profile.db" < tests/dbupgrade/fixtures/profile_v4.sql
+        size=$(stat -c %s "$site/data.db")
+        touch "$work/running"
+        # The folder and SQLite's temporary files (the compaction builds its copy there).
+        (while [ -e "$work/running" ]; do du -sb "$site" "$work/tmp$factor" | awk '{ s += $1 } END { print s }'; sleep 0.05; done) >"$work/disk$factor" &
+        sampler=$!
+        start=$(now)
+        (cd "$site" && SQLITE_TMPDIR="$work/tmp$factor" /usr/bin/time -f '%M' -o "$work/mem$factor" "$tool_path" upgrade.log >"$work/out$factor")
+        seconds=$(elapsed "$start")
+        rm -f "$work/running"
+        wait "$sampler"
+        peak=$(sort -n "$work/disk$factor" | tail -1)
+        awk -v f="$factor" -v r=$((100000 * factor)) -v s="$size" -v t="$seconds" -v m="$(cat "$work/mem$factor")" -v p="$peak" \
+            'BEGIN { printf "%-6s %10d %8.1f MB %7.1f s %7.1f MB %9.1f MB %8.2f\n", f "x", r, s / 1e6, t, m / 1024, p / 1e6, p / s }'
+        grep '^data.db' "$work/out$factor" | sed 's/^/       /'
+        grep -E '^Info: data.db: (backup|compaction)' "$site/upgrade.log" | sed 's/^Info: /       /'
+        rm -rf "$site" "$work/tmp$factor"
+    done
+    exit 0
+fi
 mkdir "$work/tool" "$work/shell"
 "$build/benchmarks/datadbgen" "$work/data.db" "$results" "$curves" "$points"
 cp "$work/data.db" "$work/tool/data.db"
@@ -36,8 +72,6 @@ cp "$work/data.db" "$work/shell/data.db"
 sqlite3 -bail "$work/tool/profile.db" < tests/dbupgrade/fixtures/profile_v4.sql
 echo "database: $(du -h "$work/data.db" | cut -f1)"
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 less() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 # The tool runs the version-3 group's own transaction as a savepoint inside its transaction.
 sed -e 's/^begin transaction;$/savepoint upgrade_group;/' \
