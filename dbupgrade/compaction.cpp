@@ -123,12 +123,19 @@ Compaction compactDatabase(sqlite3 *db, const QString &fileName)
         result.reason = QStringLiteral("table %1 would have its rowids renumbered").arg(table);
         return result;
     }
+    // The compacted copy is built in the temporary folder and journalled beside the database;
+    // on one disk both count there.
     const qint64 needed = compactionSpace((pages - freePages) * pageSize);
-    for (const QString &folder : {QFileInfo(fileName).absolutePath(), QDir::tempPath()}) {
-        const QStorageInfo storage(folder);
-        if (storage.isValid() && storage.bytesAvailable() < needed) {
-            result.reason = QStringLiteral("%1 needs %2 free, %3 has %4")
-                                .arg(fileName, megabytes(needed), folder,
+    const QStorageInfo folder(QFileInfo(fileName).absolutePath());
+    const QStorageInfo temporary(QString::fromLocal8Bit(qgetenv("SQLITE_TMPDIR")).isEmpty()
+                                     ? QDir::tempPath()
+                                     : QString::fromLocal8Bit(qgetenv("SQLITE_TMPDIR")));
+    const bool oneDisk = folder.rootPath() == temporary.rootPath();
+    for (const QStorageInfo &storage : {folder, temporary}) {
+        const qint64 wanted = oneDisk ? 2 * needed : needed;
+        if (storage.isValid() && storage.bytesAvailable() < wanted) {
+            result.reason = QStringLiteral("compacting needs %1 free on %2, which has %3")
+                                .arg(megabytes(wanted), storage.rootPath(),
                                      megabytes(storage.bytesAvailable()));
             return result;
         }

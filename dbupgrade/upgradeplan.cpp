@@ -92,10 +92,9 @@ QString megabytes(qint64 bytes)
     return QString::number((bytes + (1 << 20) - 1) >> 20);
 }
 
-// Decides one database's plan; \a settled names the copy of it as a run would find it, for the
-// comparison with an earlier run's backup.
-DatabasePlan planDatabase(const DatabaseEntry &entry, bool waitForLocks, const QString &folder,
-                          QTemporaryDir *scratch)
+// Decides one database's plan. A database with a journal to roll back or WAL frames is read as a
+// private copy in \a scratch, brought to the state a run finds.
+DatabasePlan planDatabase(const DatabaseEntry &entry, bool waitForLocks, QTemporaryDir *scratch)
 {
     DatabasePlan plan;
     plan.entry = &entry;
@@ -187,13 +186,14 @@ DatabasePlan planDatabase(const DatabaseEntry &entry, bool waitForLocks, const Q
         if (!plan.reuseBackup)
             plan.backup = backupFileName(name, plan.found);
     }
-    // Beside the backup, the working space of the run: a rollback journal holds the original of
-    // every page changed (up to the file's size) and the file grows by as much again (old tables
-    // are copied before they are dropped); in WAL mode the commit lands in the -wal first, which
-    // reaches the file's new size before the checkpoint copies it back.
+    // Beside the backup, the working space of the run, three times the content in either mode
+    // (measured peaks stay below it with the margin added). The file grows by its size (old
+    // tables are copied before they are dropped); until the commit a rollback journal holds the
+    // original of every page changed, in WAL mode the -wal the new pages. After the commit the
+    // compaction builds a copy of about the old size in the temporary folder (counted here, as
+    // it is mostly the same disk) and journals as much again.
     const qint64 content = plan.size + plan.walSize;
-    plan.spaceNeeded = (plan.reuseBackup ? 0 : content) + content * (plan.wal ? 3 : 2);
-    Q_UNUSED(folder)
+    plan.spaceNeeded = (plan.reuseBackup ? 0 : content) + content * 3;
     return plan;
 }
 
@@ -293,7 +293,7 @@ UpgradePlan makePlan(bool waitForLocks)
     const QString folder = QDir::currentPath();
     QTemporaryDir scratch;
     for (const DatabaseEntry &entry : databaseEntries())
-        plan.databases.append(planDatabase(entry, waitForLocks, folder, &scratch));
+        plan.databases.append(planDatabase(entry, waitForLocks, &scratch));
     if (!plan.databases.at(0).exists && !plan.databases.at(1).exists) {
         plan.folderRefusal = QStringLiteral("%1 is not an instrument folder: it holds neither "
                                             "profile.db nor data.db; nothing was changed")
