@@ -138,15 +138,17 @@ DatabasePlan planDatabase(const DatabaseEntry &entry, bool waitForLocks, QTempor
             plan.wal = file.read(1) == QByteArray(1, '\2');
     }
 
-    // A journal to roll back or WAL frames to take in: read a private copy brought to the state
-    // a run finds, never the folder's files (status changes nothing, not even a -shm).
+    // A journal to roll back or a WAL database (even one whose -wal is gone: a reader would make
+    // a -wal and -shm): read a private copy brought to the state a run finds, never the folder's
+    // files, so that the plan changes nothing.
     QString settled = name;
-    if (plan.size > 0 && (plan.interruptedWrite || (plan.wal && plan.walSize > 0))
-        && scratch->isValid()) {
+    if (plan.size > 0 && (plan.interruptedWrite || plan.wal) && scratch->isValid()) {
         const QString copy = QDir(scratch->path()).filePath(name);
         const QString companion = plan.interruptedWrite ? journal : walFile;
         removeDatabaseFiles(copy);
-        if (QFile::copy(name, copy) && QFile::copy(companion, copy + companion.mid(name.size())))
+        if (QFile::copy(name, copy)
+            && (!QFile::exists(companion)
+                || QFile::copy(companion, copy + companion.mid(name.size()))))
             settled = copy;
     }
     const Reading reading = plan.size == 0

@@ -226,6 +226,10 @@ void TestRestore::walSiteLeavesNothingOfTheTool()
     QVERIFY(m_site->build("profile.db", "profile_v0.sql"));
     QVERIFY(runSql("profile.db", "PRAGMA journal_mode=WAL;"));
     const QStringList profile = databaseDump("profile.db");
+    // Read, not opened in the folder: a reader would leave a -wal and -shm.
+    const QStringList before = m_site->entries();
+    QCOMPARE(runTool({"--status"}).exitCode, 3);
+    QCOMPARE(m_site->entries(), before);
 
     const ProgramRun run = runTool({"upgrade.log"});
     QCOMPARE(run.exitCode, 0);
