@@ -315,6 +315,9 @@ void TestUpgradeSafety::restore()
     QVERIFY(!QFile::exists("data.db-journal"));
 
     QCOMPARE(runTool({"--restore", "upgrade.log"}).exitCode, 2);
+    // One mode at a time: the restore is not silently dropped for the other.
+    QCOMPARE(runTool({"--restore", "data.db.v0.bak", "--status"}).exitCode, 2);
+    QCOMPARE(databaseDump("data.db"), original);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeSafety)
