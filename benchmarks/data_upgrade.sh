@@ -4,8 +4,13 @@
 # API with an integrity check of the copy, then the same statements (data_upgrade_v0.sql) in one
 # write transaction, with the integrity and foreign-key checks before the commit.
 # Usage: benchmarks/data_upgrade.sh [--results N] [--curves N] [--points N] [--build DIR]
+#        benchmarks/data_upgrade.sh --growth [--build DIR]
 # The default size runs in well under a minute; the full-size case is
 #   benchmarks/data_upgrade.sh --results 100000 --curves 20000
+# --growth runs the tool alone at the full size and at four times it and reports, for each, the
+# wall and CPU time, the peak memory and the peak disk the folder and SQLite's temporary files
+# took, so that growth that is not linear shows (wall time growing faster than CPU time is time
+# spent waiting for the disk).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +18,10 @@ results=20000
 curves=4000
 points=1200
 build=build
+growth=0
 while [ $# -gt 0 ]; do
     case "$1" in
+    --growth) growth=1; shift ;;
     --results) results=$2; shift 2 ;;
     --curves) curves=$2; shift 2 ;;
     --points) points=$2; shift 2 ;;
@@ -28,6 +35,48 @@ cmake --build "$build" -j2 --target dbupgrade datadbgen >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+
+if [ "$growth" = 1 ]; then
+    tool_path="$PWD/$build/dbupgrade/dbupgrade"
+    # The folder's files, and the files the tool holds open but has unlinked: SQLite's temporary
+    # files (the compaction builds its copy in one) are deleted as soon as they are opened.
+    disk_in_use() { # $1: folder, $2: pid of the tool
+        local folder deleted
+        folder=$(du -sb "$1" 2>/dev/null | cut -f1)
+        deleted=$(find "/proc/$2/fd" -lname '*(deleted)' 2>/dev/null | xargs -r stat -L -c %s 2>/dev/null |
+            awk '{ s += $1 } END { print s + 0 }')
+        echo $((folder + deleted))
+    }
+    printf '%-4s %8s %10s %9s %9s %10s %11s %6s\n' size results database wall cpu "peak mem" "peak disk" "x db"
+    for factor in 1 4; do
+        site="$work/site$factor"
+        mkdir -p "$site"
+        "$build/benchmarks/datadbgen" "$site/data.db" $((100000 * factor)) $((20000 * factor)) "$points" >/dev/null
+        sqlite3 -bail "$site/profile.db" < tests/dbupgrade/fixtures/profile_v4.sql
+        size=$(stat -c %s "$site/data.db")
+        start=$(now)
+        (cd "$site" && exec /usr/bin/time -f '%M %U %S' -o "$work/time$factor" "$tool_path" upgrade.log >"$work/out$factor") &
+        timer=$!
+        : >"$work/disk$factor"
+        while kill -0 "$timer" 2>/dev/null; do
+            tool=$(pgrep -P "$timer" || true)
+            [ -n "$tool" ] && disk_in_use "$site" "$tool" >>"$work/disk$factor"
+            sleep 0.05
+        done
+        wait "$timer"
+        seconds=$(elapsed "$start")
+        peak=$(sort -n "$work/disk$factor" | tail -1)
+        read -r memory user system <"$work/time$factor"
+        awk -v f="$factor" -v r=$((100000 * factor)) -v s="$size" -v t="$seconds" -v c="$user $system" -v m="$memory" -v p="$peak" \
+            'BEGIN { split(c, cpu, " "); printf "%-4s %8d %7.1f MB %7.1f s %7.1f s %7.1f MB %8.1f MB %6.2f\n", f "x", r, s / 1e6, t, cpu[1] + cpu[2], m / 1024, p / 1e6, p / s }'
+        grep '^data.db' "$work/out$factor" | sed 's/^/     /'
+        grep -E '^Info: data.db: (backup|compaction)' "$site/upgrade.log" | sed 's/^Info: /     /'
+        rm -rf "$site"
+    done
+    exit 0
+fi
 mkdir "$work/tool" "$work/shell"
 "$build/benchmarks/datadbgen" "$work/data.db" "$results" "$curves" "$points"
 cp "$work/data.db" "$work/tool/data.db"
@@ -36,8 +85,6 @@ cp "$work/data.db" "$work/shell/data.db"
 sqlite3 -bail "$work/tool/profile.db" < tests/dbupgrade/fixtures/profile_v4.sql
 echo "database: $(du -h "$work/data.db" | cut -f1)"
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 less() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 # The tool runs the version-3 group's own transaction as a savepoint inside its transaction.
 sed -e 's/^begin transaction;$/savepoint upgrade_group;/' \

@@ -11,6 +11,7 @@
 #include <QSqlRecord>
 #include <QVariant>
 
+#include "databases.h"
 #include "updatebase.h"
 
 #include <sqlite3.h>
@@ -23,6 +24,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -160,6 +162,31 @@ QString backupFileName(const QString &fileName, int version)
     return name;
 }
 
+QString unfitBackupReason(const QString &backup, const QString &database)
+{
+#ifndef Q_OS_WIN
+    // Looked at without opening: closing a descriptor of the database would drop the locks this
+    // process holds on it.
+    struct stat entry;
+    if (::lstat(QFile::encodeName(backup).constData(), &entry) != 0)
+        return qt_error_string(errno);
+    if (S_ISLNK(entry.st_mode))
+        return QStringLiteral("it is a symbolic link");
+    if (!S_ISREG(entry.st_mode))
+        return QStringLiteral("it is not a regular file");
+    struct stat target;
+    if (::stat(QFile::encodeName(database).constData(), &target) == 0
+        && target.st_dev == entry.st_dev && target.st_ino == entry.st_ino)
+        return QStringLiteral("it is a link to %1 itself").arg(database);
+#else
+    const QFileInfo info(backup);
+    if (info.isSymLink() || !info.isFile())
+        return QStringLiteral("it is not a regular file");
+    Q_UNUSED(database)
+#endif
+    return QString();
+}
+
 QString equalBackup(const QString &fileName, int version, const QString &copy)
 {
     QFile database(copy);
@@ -169,17 +196,19 @@ QString equalBackup(const QString &fileName, int version, const QString &copy)
     QString name = stem + QLatin1String(".bak");
     for (int counter = 2; isTaken(name); ++counter) {
         QFile backup(name);
-        if (backup.size() == database.size() && backup.open(QIODevice::ReadOnly)
-            && database.seek(0)) {
+        // A backup name that is the database itself (a link) holds no copy of the old state.
+        if (unfitBackupReason(name, fileName).isEmpty() && backup.size() == database.size()
+            && backup.open(QIODevice::ReadOnly) && database.seek(0)) {
             bool equal = true;
-            // A copy differs from its source only in the header's change counter (bytes 24-27),
-            // schema cookie (40-43) and writer's version (92-99).
+            // A copy differs from its source only in the header's file format numbers (bytes
+            // 18-19, WAL or not), change counter (24-27), schema cookie (40-43) and writer's
+            // version (92-99).
             for (qint64 offset = 0; equal && !database.atEnd(); offset += 1 << 20) {
                 QByteArray a = database.read(1 << 20);
                 QByteArray b = backup.read(1 << 20);
                 if (offset == 0 && a.size() >= 100 && b.size() >= 100) {
-                    for (const auto &range :
-                         {std::make_pair(24, 4), std::make_pair(40, 4), std::make_pair(92, 8)}) {
+                    for (const auto &range : {std::make_pair(18, 2), std::make_pair(24, 4),
+                                              std::make_pair(40, 4), std::make_pair(92, 8)}) {
                         a.replace(range.first, range.second, QByteArray(range.second, '\0'));
                         b.replace(range.first, range.second, QByteArray(range.second, '\0'));
                     }
@@ -194,9 +223,50 @@ QString equalBackup(const QString &fileName, int version, const QString &copy)
     return QString();
 }
 
+void removeDatabaseFiles(const QString &path)
+{
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+bool copyDatabase(sqlite3 *source, const QString &target, const QString &crashName, QString *error)
+{
+    removeDatabaseFiles(target);
+    sqlite3 *copy = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(target).constData(), &copy,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
+        if (!backup) {
+            rc = sqlite3_errcode(copy);
+        } else {
+            // In a few dozen steps, so a test can stop the process half-way through a copy.
+            rc = sqlite3_backup_step(backup, 8);
+            const int step = std::max(8, sqlite3_backup_pagecount(backup) / 64);
+            while (rc == SQLITE_OK) {
+                if (!crashName.isEmpty())
+                    UpdateBase::crashPoint(crashName);
+                rc = sqlite3_backup_step(backup, step);
+            }
+            sqlite3_backup_finish(backup);
+            if (rc == SQLITE_DONE)
+                rc = sqlite3_errcode(copy);
+        }
+    }
+    // The copy takes its source's page 1, WAL mark included; as a file of its own it is kept in
+    // rollback mode, so that no -wal or -shm of it is left beside it.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        *error = sqliteError(copy);
+    sqlite3_close(copy);
+    if (rc != SQLITE_OK)
+        removeDatabaseFiles(target);
+    return rc == SQLITE_OK;
+}
+
 BackupResult backupDatabase(const QString &fileName, int version)
 {
-
     BackupResult result;
     result.fileName = backupFileName(fileName, version);
     // A connection of its own reads the file: the caller's connection holds the write lock, so
@@ -209,7 +279,16 @@ BackupResult backupDatabase(const QString &fileName, int version)
         sqlite3_close(source);
         return result;
     }
-    sqlite3_busy_timeout(source, 30000);
+    sqlite3_busy_timeout(source, busyTimeoutMs);
+    result = backupDatabase(fileName, version, source);
+    sqlite3_close(source);
+    return result;
+}
+
+BackupResult backupDatabase(const QString &fileName, int version, sqlite3 *source)
+{
+    BackupResult result;
+    result.fileName = backupFileName(fileName, version);
     sqlite3_stmt *count = nullptr;
     qint64 pages = -1;
     if (sqlite3_prepare_v2(source, "PRAGMA page_count", -1, &count, nullptr) == SQLITE_OK
@@ -220,41 +299,14 @@ BackupResult backupDatabase(const QString &fileName, int version)
     sqlite3_finalize(count);
     if (pages <= 0) {
         // A file the open has just created has nothing to copy.
-        sqlite3_close(source);
         result.ok = pages == 0;
         result.fileName.clear();
         return result;
     }
 
     const QString partial = partialName(fileName);
-    QFile::remove(partial);
-    QFile::remove(partial + QLatin1String("-journal"));
-    sqlite3 *copy = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", source, "main");
-        if (!backup) {
-            rc = sqlite3_errcode(copy);
-        } else {
-            // In a few dozen steps, so a test can stop the process half-way through a copy.
-            const int step = int(std::max<qint64>(8, pages / 64));
-            do {
-                rc = sqlite3_backup_step(backup, step);
-                if (rc == SQLITE_OK)
-                    UpdateBase::crashPoint(QLatin1String("copying backup ") + fileName);
-            } while (rc == SQLITE_OK);
-            sqlite3_backup_finish(backup);
-            if (rc == SQLITE_DONE)
-                rc = sqlite3_errcode(copy);
-        }
-    }
-    if (rc != SQLITE_OK)
-        result.error = sqliteError(copy);
-    sqlite3_close(copy);
-    sqlite3_close(source);
-
-    if (rc == SQLITE_OK && syncFile(partial, &result.error)) {
+    if (copyDatabase(source, partial, QLatin1String("copying backup ") + fileName, &result.error)
+        && syncFile(partial, &result.error)) {
         const QStringList findings = checkCopy(partial);
         if (!findings.isEmpty()) {
             result.error = QStringLiteral("the copy fails its integrity check: %1")
@@ -275,12 +327,11 @@ BackupResult backupDatabase(const QString &fileName, int version)
             }
         }
     }
-    if (!result.ok) {
-        QFile::remove(partial);
-        QFile::remove(partial + QLatin1String("-journal"));
-    }
+    if (!result.ok)
+        removeDatabaseFiles(partial);
     return result;
 }
+
 QStringList integrityFindings(const QSqlDatabase &db)
 {
     QString error;

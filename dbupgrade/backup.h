@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+struct sqlite3;
+
 struct BackupResult
 {
     bool ok = false;
@@ -27,6 +29,17 @@ QString backupFileName(const QString &fileName, int version);
 //! on it.
 QString equalBackup(const QString &fileName, int version, const QString &copy);
 
+//! Why \a backup cannot serve as a backup of \a database: a symbolic link, not a regular file,
+//! or a link to the database itself; empty when it can. Opens neither file.
+QString unfitBackupReason(const QString &backup, const QString &database);
+
+//! Copies the database open as \a source into the file \a target through SQLite's backup API,
+//! in rollback mode and with nothing beside it; \a crashName is the test hook's point between
+//! steps. On failure no file of \a target is left.
+bool copyDatabase(sqlite3 *source, const QString &target, const QString &crashName, QString *error);
+//! Removes \a path and its -journal, -wal and -shm.
+void removeDatabaseFiles(const QString &path);
+
 /*!
     Writes a copy of the database file \a fileName beside it, through a connection of its own,
     while the caller holds the database's write lock: under a temporary name first, synced and
@@ -35,6 +48,8 @@ QString equalBackup(const QString &fileName, int version, const QString &copy);
     nothing to copy: ok, no file. On failure no file is left.
 */
 BackupResult backupDatabase(const QString &fileName, int version);
+//! As above, read through \a source, a connection the caller opened on \a fileName.
+BackupResult backupDatabase(const QString &fileName, int version, sqlite3 *source);
 
 //! The findings of "PRAGMA integrity_check" on \a db; empty when it reports "ok".
 QStringList integrityFindings(const QSqlDatabase &db);

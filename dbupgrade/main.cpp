@@ -2,12 +2,10 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "upgradedriver.h"
 
+#include <QFile>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
-#include <QTranslator>
 
 #include <cstdio>
 
@@ -24,8 +22,10 @@ translation named after the log file that cannot be loaded stops the run
 before anything is touched.
 
 Before anything is touched the folder is checked: profile.db and data.db must
-be there and be databases, every database must be readable and writable, and
-the disk must have room for the backups and the rollback journal.
+be there and be databases, none damaged (SQLite's quick_check), every database
+must be readable and writable, and the disk must have room for the backups and
+the rollback journal or WAL. The log must be a regular text file that can be
+appended to (not a folder, FIFO or device).
 
 Each database is upgraded in one transaction: a failure or an interruption
 leaves it exactly as it was, and a plain re-run starts it again. Before a
@@ -37,45 +37,41 @@ is). A database that is current is not written at all.
 Standard output gets one line per database: the version found and the version
 now, the backup written or "unchanged", the time taken, and "ok" or "FAILED".
 
---status prints one line per database and changes nothing:
+--status prints, changing nothing, what a run would do, one line per database:
   <file>: <found> -> <target>, current
-  <file>: <found> -> <target>, would upgrade, backup <backup file>
-  <file>: <found> -> <target>, newer than this tool
+  <file>: <found> -> <target>, would upgrade, backup <backup written or reused>
+  <file>: <found> -> <target>, would lower the version, backup <backup>
+  <file>: <found> -> <target>, interrupted write to roll back, ...
   <file>: missing            (profile.db, data.db)
   <file>: missing, would be created   (qc.db, syslog.db)
-  <file>: not a database
-  <file>: unreadable: <reason>
+  <file>: [<found> -> <target>, ]would refuse: <reason>
   qc.db: not versioned, current
+--status --json prints the same as one JSON object per line, with the keys
+file, status, action (current, upgrade, lower, create, refuse), found, target,
+backup, backupReused, exists, size, journalMode (rollback, wal), walSize,
+interruptedWrite, spaceNeeded (bytes) and reason (why a run refuses).
 
 --restore data.db.v0.bak puts that backup back in place of data.db through
-SQLite (a journal left beside the database cannot spoil it), after keeping the
-database's current state as a backup of its own. Close the analyser first.
+SQLite (a journal left beside the database cannot spoil it). It holds the
+database's write lock from before it keeps the current state as a backup of
+its own until the restored copy is committed. The backup must be a regular
+file of this folder holding that kind of database at the version its name
+says. Close the analyser first.
+
+After a database is upgraded, when free pages fill more than a quarter of it,
+it is compacted (VACUUM) if the disk has room and every row keeps its rowid;
+its line then gives the size before and after.
 
 Exit status: 0 when every database was upgraded (--status: all current);
-1 when a check or a database failed, whose line names it (--status: a
-problem); 2 for a wrong command line; 3 from --status when an upgrade is
-pending.
+1 when a check or a database failed, whose line names it (--status: a run
+would refuse); 2 for a wrong command line or a log that cannot be written;
+3 from --status when a change is pending.
 )";
 
 void printError(const QString &text)
 {
     std::fprintf(stderr, "dbupgrade: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
-}
-
-// A refusal before the run is recorded in an existing log only: it must create no file.
-void recordRefusal(const QString &logName, const QStringList &arguments, const QString &text)
-{
-    if (logName.isEmpty() || !QFileInfo(logName).isFile()
-        || !openLog(QFile::encodeName(logName).constData()))
-        return;
-    logInfo(QStringLiteral("dbupgrade %1 started %2 in %3, arguments: %4")
-                .arg(QStringLiteral(DBUPGRADE_VERSION),
-                     QDateTime::currentDateTime().toString(Qt::ISODate), QDir::currentPath(),
-                     arguments.join(QLatin1Char(' '))));
-    logInfo(text);
-    logInfo(QStringLiteral("dbupgrade finished: refused, nothing was changed"));
-    closeLog();
+    std::fputs("Try 'dbupgrade --help'.\n", stderr);
 }
 
 } // namespace
@@ -103,7 +99,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Puts <backup> (for example data.db.v0.bak) back in place of its database "
                        "through SQLite, after a backup of the database's current state."),
         QStringLiteral("backup"));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"),
+        QStringLiteral("With --status: one JSON object per database, one per line."));
     parser.addOption(versionOption);
+    parser.addOption(jsonOption);
     parser.addOption(statusOption);
     parser.addOption(restoreOption);
     parser.addPositionalArgument(QStringLiteral("LOGFILE"),
@@ -118,7 +118,6 @@ int main(int argc, char *argv[])
     const QStringList arguments = QCoreApplication::arguments();
     if (!parser.parse(arguments)) {
         printError(parser.errorText());
-        std::fputs("Try 'dbupgrade --help'.\n", stderr);
         return 2;
     }
     if (parser.isSet(helpOption)) {
@@ -135,83 +134,26 @@ int main(int argc, char *argv[])
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
+    const bool json = parser.isSet(jsonOption);
+    if (parser.isSet(restoreOption)) {
+        if (!positional.isEmpty() || parser.isSet(statusOption) || json) {
+            printError(QStringLiteral("--restore takes one backup and no other mode, log file "
+                                      "or translation"));
+            return 2;
+        }
+        return restoreCommand(parser.value(restoreOption));
+    }
     if (parser.isSet(statusOption)) {
         if (!positional.isEmpty()) {
             printError(QStringLiteral("--status writes nothing and takes no log file or "
                                       "translation"));
             return 2;
         }
-        return printStatus(stdout);
+        return statusCommand(json);
     }
-
-    if (parser.isSet(restoreOption)) {
-        if (!positional.isEmpty()) {
-            printError(QStringLiteral("--restore takes one backup and no log file"));
-            return 2;
-        }
-        return restoreBackup(parser.value(restoreOption), stdout);
-    }
-
-    const QString logName = positional.value(0);
-    if (!logName.isEmpty()) {
-        const QString reason = unfitLogReason(logName);
-        if (!reason.isEmpty()) {
-            printError(QStringLiteral("%1 cannot be the log file: %2; nothing was changed")
-                           .arg(logName, reason));
-            std::fputs("Try 'dbupgrade --help'.\n", stderr);
-            return 2;
-        }
-    }
-
-    // The log's name is tried as a translation too and may well be none; every other argument
-    // names one, and texts stored without it could not be taken back.
-    const QStringList directories = translationDirectories();
-    QList<QTranslator *> translators;
-    for (int i = 0; i < positional.size(); ++i) {
-        auto *translator = new QTranslator(&app);
-        if (loadTranslation(translator, directories, positional.at(i))) {
-            translators.append(translator);
-            continue;
-        }
-        delete translator;
-        if (i == 0)
-            continue;
-        const QString text = QStringLiteral("the translation %1 cannot be found or loaded "
-                                            "(looked in %2); nothing was changed")
-                                 .arg(positional.at(i), directories.join(QLatin1String(", ")));
-        printError(text);
-        recordRefusal(logName, arguments, text);
+    if (json) {
+        printError(QStringLiteral("--json goes with --status"));
         return 2;
     }
-
-    const QString problem = preflight();
-    if (!problem.isEmpty()) {
-        printError(problem);
-        recordRefusal(logName, arguments, problem);
-        return 1;
-    }
-
-    if (!logName.isEmpty())
-        openLog(QFile::encodeName(logName).constData());
-    logInfo(QStringLiteral("dbupgrade %1 started %2 in %3, arguments: %4")
-                .arg(QStringLiteral(DBUPGRADE_VERSION),
-                     QDateTime::currentDateTime().toString(Qt::ISODate), QDir::currentPath(),
-                     arguments.mid(1).join(QLatin1Char(' '))));
-    for (QTranslator *translator : qAsConst(translators))
-        QCoreApplication::installTranslator(translator);
-
-    const bool ok = runUpdaters();
-    logInfo(QStringLiteral("dbupgrade finished %1: %2")
-                .arg(QDateTime::currentDateTime().toString(Qt::ISODate),
-                     ok ? QStringLiteral("every database ok, exit 0")
-                        : QStringLiteral("FAILED, exit 1")));
-    if (!logName.isEmpty() && !logWritten()) {
-        printError(
-            QStringLiteral("the log %1 could not be written (%2); its messages went to "
-                           "standard error")
-                .arg(logName,
-                     logError().isEmpty() ? QStringLiteral("cannot be opened") : logError()));
-    }
-    closeLog();
-    return ok ? 0 : 1;
+    return upgradeCommand(positional, arguments.mid(1));
 }

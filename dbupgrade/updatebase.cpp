@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "updatebase.h"
 
+#include "databases.h"
 #include "progress.h"
 
 #include <QElapsedTimer>
@@ -15,15 +16,13 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <cstdio>
 
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
 
 namespace {
-
-// As long as the analyser application's own connections wait for a lock.
-constexpr int busyWaitMs = 30000;
 
 void (*waitNotice)(const QString &fileName) = nullptr;
 
@@ -46,14 +45,17 @@ int busyHandler(void *, int count)
             waitNotice(busyWait.fileName);
         }
     }
-    if (busyWait.waited.elapsed() >= busyWaitMs)
+    if (busyWait.waited.elapsed() >= busyTimeoutMs)
         return 0;
     QThread::msleep(count < 10 ? 5 : 25);
     return 1;
 }
 
+#ifdef DBUPGRADE_TEST_HOOKS
 // The test hook: DBUPGRADE_TEST_KILL holds a number (the statement, counted over the whole run,
 // at whose start the process dies), a named point, or a text that a statement contains.
+// DBUPGRADE_TEST_PAUSE names a point where the process waits two seconds, to widen a gap.
+// Compiled into test builds only.
 QString killAt()
 {
     static const QString value = qEnvironmentVariable("DBUPGRADE_TEST_KILL");
@@ -84,6 +86,7 @@ int traceStatement(unsigned, void *, void *statement, void *)
     }
     return 0;
 }
+#endif
 
 // The data.db version-3 group brackets its statements as a transaction of its own; inside the
 // run's transaction they become a savepoint, and the log still shows the group's own texts.
@@ -132,14 +135,14 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
                  qUtf8Printable(db.lastError().text()));
         return; // version stays 0
     }
-    busyWait.fileName = fileName;
-    busyWait.announced = false;
     if (sqlite3 *handle = sqliteHandle(db)) {
         // The analyser application may hold the database while the tool runs: every statement
         // waits for it, so a short lock never fails a step.
-        sqlite3_busy_handler(handle, busyHandler, nullptr);
+        installBusyHandler(handle, fileName);
+#ifdef DBUPGRADE_TEST_HOOKS
         if (!killAt().isEmpty())
             sqlite3_trace_v2(handle, SQLITE_TRACE_STMT, traceStatement, nullptr);
+#endif
     }
     // The upgrade statements rename tables that triggers still name after a drop; since
     // SQLite 3.26 such a rename fails unless the old rename behaviour is asked for.
@@ -157,15 +160,13 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
     }
     m_inTransaction = true;
 
-    QSqlQuery query(db);
-    if (query.exec(QStringLiteral("select version from version order by version desc"))) {
-        if (query.next())
-            m_version = query.value(0).toInt();
-    } else if (isBusyError(query.lastError())) {
+    QString error;
+    bool busy = false;
+    if (!readVersion(sqliteHandle(db), &m_version, &error, &busy) && busy) {
         // Taken for version 0, a busy read would run the oldest steps on a current database.
         m_locked = true;
         qWarning("Can't read the version of %s: %s", qUtf8Printable(fileName),
-                 qUtf8Printable(query.lastError().text()));
+                 qUtf8Printable(error));
     }
 }
 
@@ -196,10 +197,27 @@ void UpdateBase::setWaitNotice(void (*notice)(const QString &))
     waitNotice = notice;
 }
 
+void UpdateBase::installBusyHandler(sqlite3 *handle, const QString &fileName)
+{
+    busyWait.fileName = fileName;
+    busyWait.announced = false;
+    sqlite3_busy_handler(handle, busyHandler, nullptr);
+}
+
 void UpdateBase::crashPoint(const QString &name)
 {
+#ifdef DBUPGRADE_TEST_HOOKS
     if (!killAt().isEmpty() && killAt() == name)
         killNow();
+    static const QString pauseAt = qEnvironmentVariable("DBUPGRADE_TEST_PAUSE");
+    if (!pauseAt.isEmpty() && pauseAt == name) {
+        std::fprintf(stderr, "dbupgrade test hook: paused at %s\n", qUtf8Printable(name));
+        std::fflush(stderr);
+        QThread::msleep(2000);
+    }
+#else
+    Q_UNUSED(name)
+#endif
 }
 
 void UpdateBase::reportDroppedColumns(const QString &table, const QStringList &columns)

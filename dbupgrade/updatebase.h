@@ -56,7 +56,10 @@ public:
     static void logSqlError(QSqlQuery query, const char *file, int line);
     //! Called once per database when a statement has to wait for another program's lock.
     static void setWaitNotice(void (*notice)(const QString &fileName));
-    //! Test hook: ends the process with SIGKILL at the point named by DBUPGRADE_TEST_KILL.
+    //! Installs the wait for another program's lock on \a handle, announced once for \a fileName.
+    static void installBusyHandler(sqlite3 *handle, const QString &fileName);
+    //! Test hook (test builds only): ends the process with SIGKILL at the point named by
+    //! DBUPGRADE_TEST_KILL, waits at the one named by DBUPGRADE_TEST_PAUSE.
     static void crashPoint(const QString &name);
     //! SQLite's own handle of \a db, for what Qt's driver does not offer; null when not open.
     static sqlite3 *sqliteHandle(const QSqlDatabase &db);

@@ -1,6 +1,6 @@
 // Writes one message of each kind through the upgrade tool's message handler, the last fatal.
 // SPDX-License-Identifier: LicenseRef-Proprietary
-#include "upgradedriver.h"
+#include "servicelog.h"
 
 #include <QtGlobal>
 

@@ -99,11 +99,14 @@ void TestUpgradeDriver::logFileThatCannotBeOpened()
 {
     QVERIFY(makeSite(QString(), true));
     QVERIFY(QDir().mkdir("logs"));
+    const QStringList before = m_site->entries();
     const ProgramRun run = runTool({"logs"});
-    QCOMPARE(run.exitCode, 0);
-    // Without a log file the messages take Qt's default route.
-    QVERIFY2(run.standardError.contains("table version already exists"),
+    // Without a service record nothing is upgraded.
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.standardError.contains("logs cannot be the log file: it is a folder"),
              run.standardError.constData());
+    QCOMPARE(run.standardOutput, QByteArray());
+    QCOMPARE(m_site->entries(), before);
     QCOMPARE(QDir("logs").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace UpgradeTest;
@@ -22,12 +23,14 @@ QStringList folderState(const QString &path)
 {
     QStringList state;
     const QDir dir(path);
-    for (const QString &name :
-         dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name)) {
-        state.append(
-            name + ' '
-            + QCryptographicHash::hash(readFile(dir.filePath(name)), QCryptographicHash::Md5)
-                  .toHex());
+    for (const QFileInfo &info :
+         dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name)) {
+        // A FIFO is not read: that would wait for a writer.
+        state.append(info.fileName() + ' '
+                     + (info.isFile() ? QCryptographicHash::hash(readFile(info.filePath()),
+                                                                 QCryptographicHash::Md5)
+                                            .toHex()
+                                      : QByteArray("not a file")));
     }
     return state;
 }
@@ -111,6 +114,21 @@ void TestUpgradeSafety::refusedRun_data()
     QTest::newRow("missing translation")
         << old << QStringList() << QStringList({"upgrade.log", "dbupgrade_xx"}) << 2
         << "the translation dbupgrade_xx cannot be found or loaded";
+    // The service record must exist before anything is touched, and no log may block the tool.
+    QTest::newRow("log in a missing folder")
+        << old << QStringList() << QStringList({"nodir/upgrade.log"}) << 2
+        << "nodir/upgrade.log cannot be the log file: its folder ";
+    QTest::newRow("log is a folder") << old << QStringList() << QStringList({"."}) << 2
+                                     << ". cannot be the log file: it is a folder";
+    QTest::newRow("log is a FIFO") << old << QStringList() << QStringList({"fifo.log"}) << 2
+                                   << "fifo.log cannot be the log file: it is a FIFO";
+    QTest::newRow("log is a device") << old << QStringList() << QStringList({"/dev/null"}) << 2
+                                     << "/dev/null cannot be the log file: it is a device";
+    QTest::newRow("profile.db of another application")
+        << QStringList(old.mid(2)) << QStringList() << QStringList({"upgrade.log"}) << 1
+        << "is not an instrument folder: profile.db holds none of the analyser's tables";
+    QTest::newRow("damaged data.db") << old << QStringList() << QStringList({"upgrade.log"}) << 1
+                                     << "is damaged: database disk image is malformed";
     QTest::newRow("full disk") << old << QStringList() << QStringList({"upgrade.log"}) << 1
                                << "not enough free space in ";
 }
@@ -134,6 +152,13 @@ void TestUpgradeSafety::refusedRun()
         QDir::setCurrent(m_mount); // the mount hides the folder's former contents
     }
     QVERIFY(build(fixtures));
+    const QByteArray tag = QTest::currentDataTag();
+    if (tag == "log is a FIFO")
+        QCOMPARE(::mkfifo("fifo.log", 0644), 0);
+    if (tag == "profile.db of another application")
+        QVERIFY(runSql("profile.db", "create table note(text); insert into note values('x');"));
+    if (tag == "damaged data.db")
+        QVERIFY(QFile::resize("data.db", QFileInfo("data.db").size() / 2));
     for (const QString &name : other) {
         QFile file(name);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -188,8 +213,9 @@ void TestUpgradeSafety::status_data()
                            << QStringList({"profile.db: 4 -> 4, current",
                                            "data.db: 4 -> 4, current",
                                            "qc.db: missing, would be created",
-                                           "syslog.db: 5 -> 1, newer than this tool"})
-                           << 1;
+                                           "syslog.db: 5 -> 1, would lower the version, "
+                                           "backup syslog.db.v5.bak"})
+                           << 3;
 }
 
 void TestUpgradeSafety::status()
@@ -289,6 +315,9 @@ void TestUpgradeSafety::restore()
     QVERIFY(!QFile::exists("data.db-journal"));
 
     QCOMPARE(runTool({"--restore", "upgrade.log"}).exitCode, 2);
+    // One mode at a time: the restore is not silently dropped for the other.
+    QCOMPARE(runTool({"--restore", "data.db.v0.bak", "--status"}).exitCode, 2);
+    QCOMPARE(databaseDump("data.db"), original);
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeSafety)

@@ -214,7 +214,8 @@ void tst_InspectorInteraction::upgrade()
     QVERIFY(boxes.boxes().size() >= 2);
     QCOMPARE(boxes.boxes().first().icon, QMessageBox::Critical);
     QVERIFY(boxes.boxes().first().text.contains(QStringLiteral("is not a database")));
-    QVERIFY(boxes.boxes().last().text.contains(QStringLiteral("syslog.db: not a database")));
+    QVERIFY(boxes.boxes().last().text.contains(
+        QStringLiteral("syslog.db: would refuse: not a database")));
     boxes.clear();
     QVERIFY(!button->isEnabled());
 
