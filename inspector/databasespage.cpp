@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -20,20 +22,31 @@
 
 namespace {
 
-// The tool reports "<file>: <found> -> <target>, <state>" or "<file>: <state>".
-const QRegularExpression &statusLine()
+// A run's console line per database: "<file>: ...".
+const QRegularExpression &consoleLine()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\S+\\.db): (?:(\\d+) -> (\\d+), )?(.*)$"));
+    static const QRegularExpression pattern(QStringLiteral("^\\S+\\.db: "));
     return pattern;
 }
 
-QString fileSize(const QString &file)
+// The state without the versions that lead the tool's status text ("0 -> 4, would upgrade").
+QString stateOf(const QString &status)
 {
-    const QFileInfo info(file);
-    if (!info.exists())
+    static const QRegularExpression versions(QStringLiteral("^\\d+ -> \\d+, "));
+    return QString(status).remove(versions);
+}
+
+QString sizeText(const QJsonObject &plan)
+{
+    if (!plan.value(QLatin1String("exists")).toBool())
         return QStringLiteral("-");
-    return QLocale::c().formattedDataSize(info.size(), 1, QLocale::DataSizeTraditionalFormat);
+    return QLocale::c().formattedDataSize(qint64(plan.value(QLatin1String("size")).toDouble()), 1,
+                                          QLocale::DataSizeTraditionalFormat);
+}
+
+QString versionText(const QJsonValue &version)
+{
+    return version.isDouble() ? QString::number(version.toInt()) : QString();
 }
 
 } // namespace
@@ -120,32 +133,36 @@ void DatabasesPage::refresh()
         emit statusRead(-1);
     });
     m_summary->setText(tr("Reading the folder..."));
-    m_status->start(m_toolPath, {QStringLiteral("--status")});
+    m_status->start(m_toolPath, {QStringLiteral("--status"), QStringLiteral("--json")});
 }
 
 void DatabasesPage::statusFinished(int exitCode, QProcess::ExitStatus status)
 {
-    const QString text = QString::fromLocal8Bit(m_status->readAll());
+    const QByteArray output = m_status->readAll();
     m_table->clear();
     QStringList problems;
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QRegularExpressionMatch match = statusLine().match(line);
-        if (!match.hasMatch()) {
-            problems << line;
+    // One JSON object per line and database; anything else is the tool saying what is wrong.
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const QJsonObject plan = QJsonDocument::fromJson(line).object();
+        const QString file = plan.value(QLatin1String("file")).toString();
+        if (file.isEmpty()) {
+            problems << QString::fromLocal8Bit(line);
             continue;
         }
-        const QString file = match.captured(1);
-        QString found = match.captured(2);
-        QString current = match.captured(3);
-        QString state = match.captured(4);
+        const QString status = plan.value(QLatin1String("status")).toString();
+        QString found = versionText(plan.value(QLatin1String("found")));
+        QString current = versionText(plan.value(QLatin1String("target")));
+        QString state = stateOf(status);
         // qc.db carries no version: "not versioned, current".
         if (found.isEmpty() && state.startsWith(QLatin1String("not versioned, "))) {
             found = tr("not versioned");
             current = QStringLiteral("-");
             state = state.mid(int(qstrlen("not versioned, ")));
         }
-        auto *item = new QTreeWidgetItem(m_table, {file, fileSize(file), found, current, state});
-        item->setToolTip(StateColumn, line);
+        auto *item = new QTreeWidgetItem(m_table, {file, sizeText(plan), found, current, state});
+        item->setToolTip(StateColumn, file + QLatin1String(": ") + status);
     }
 
     if (status != QProcess::NormalExit)
@@ -215,7 +232,7 @@ void DatabasesPage::readUpgradeOutput()
         appendOutput(line);
         if (!line.isEmpty())
             m_lastToolLine = line;
-        if (statusLine().match(line).hasMatch())
+        if (consoleLine().match(line).hasMatch())
             m_progress->setValue(qMin(m_progress->value() + 1, m_progress->maximum()));
     }
 }
