@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <iostream>
 #include <atomic>
+#include <thread>
 
 using namespace serialport;
 
@@ -309,36 +310,52 @@ void transfers()
         if (openLine(row, port, 0, 20)) {
             // No time per byte: the write must end 200 ms after it started.
             CHECK(row, setTimeouts(port, {0, 1, 20, 0, 200}));
-            // The runtime of this cross compiler has no std::thread.
-            struct Writer
-            {
-                Port *port;
-                std::string data = std::string(1 << 20, 'w');
-                std::uint32_t written = 0;
-                std::atomic<bool> ended {false};
-            } writer {&port};
-            const HANDLE thread = ::CreateThread(nullptr, 0, [](void *context) -> DWORD {
-                Writer &w = *static_cast<Writer *>(context);
-                serialport::write(*w.port, w.data.data(), std::uint32_t(w.data.size()), &w.written);
-                w.ended = true;
-                return 0;
-            }, &writer, 0, nullptr);
-            for (int i = 0; i < 50 && !writer.ended; ++i)
+            const std::string data(1 << 20, 'w');
+            std::uint32_t written = 0;
+            std::atomic<bool> ended {false};
+            std::thread writer([&] {
+                serialport::write(port, data.data(), std::uint32_t(data.size()), &written);
+                ended = true;
+            });
+            for (int i = 0; i < 50 && !ended; ++i)
                 ::Sleep(100);
             // Reading on is the only way to end a write that ignores its time-out.
-            const bool ended = writer.ended;
             CHECK(row, ended);
-            while (!writer.ended)
+            while (!ended)
                 ask("drain");
-            CHECK(row, writer.written < writer.data.size());
-            ::WaitForSingleObject(thread, INFINITE);
-            ::CloseHandle(thread);
-            const std::uint32_t written = writer.written;
+            writer.join();
+            CHECK(row, written < data.size());
             const std::string drained = ask("drain");
             row.note(std::to_string(written) + " bytes written, peer drained " + drained);
         }
         close(port);
     }
+}
+
+void closeWakesReader()
+{
+    // A read that would wait 5 s returns with what it had once another thread closes the port.
+    Row row("close", "wakes a blocked reader");
+    Port port;
+    if (!openLine(row, port, 0, 5000))
+        return;
+    char data[10] = {};
+    std::uint32_t done = 0;
+    std::atomic<bool> ended {false};
+    CHECK(row, ask("send " + hex("abc")) == "ok");
+    std::thread reader([&] {
+        serialport::read(port, data, 10, &done);
+        ended = true;
+    });
+    ::Sleep(300);
+    CHECK(row, !ended);
+    close(port);
+    CHECK(row, port.handle == invalidHandle());
+    for (int i = 0; i < 200 && !ended; ++i)
+        ::Sleep(10);
+    CHECK(row, ended); // well before its time-out
+    reader.join();
+    CHECK(row, std::string(data, done) == "abc");
 }
 
 void queueAndPurge()
@@ -430,6 +447,7 @@ int main(int argc, char **argv)
     lineSettings();
     transfers();
     queueAndPurge();
+    closeWakesReader();
     listedPorts();
     runPlatformCases(argv[2]);
     return summary();
