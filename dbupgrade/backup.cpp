@@ -131,7 +131,8 @@ QString publish(const QString &partial, const QString &fileName, int version, QS
             ? QStringLiteral("%1.v%2.bak").arg(fileName).arg(version)
             : QStringLiteral("%1.v%2-%3.bak").arg(fileName).arg(version).arg(counter);
         std::string reason;
-        switch (publishFile(systemName(partial).constData(), systemName(name).constData(), &reason)) {
+        switch (
+            publishFile(systemName(partial).constData(), systemName(name).constData(), &reason)) {
         case Publication::Published:
             syncDirectory(name);
             return name;

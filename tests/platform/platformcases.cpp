@@ -29,15 +29,36 @@ FILE *openFile(const std::string &path, const wchar_t *mode)
 {
     return ::_wfopen(wide(path).c_str(), mode);
 }
-void removeFile(const std::string &path) { ::DeleteFileW(wide(path).c_str()); }
-void makeFolder(const std::string &path) { ::CreateDirectoryW(wide(path).c_str(), nullptr); }
-void removeFolder(const std::string &path) { ::RemoveDirectoryW(wide(path).c_str()); }
+void removeFile(const std::string &path)
+{
+    ::DeleteFileW(wide(path).c_str());
+}
+void makeFolder(const std::string &path)
+{
+    ::CreateDirectoryW(wide(path).c_str(), nullptr);
+}
+void removeFolder(const std::string &path)
+{
+    ::RemoveDirectoryW(wide(path).c_str());
+}
 #define MODE(m) L##m
 #else
-FILE *openFile(const std::string &path, const char *mode) { return std::fopen(path.c_str(), mode); }
-void removeFile(const std::string &path) { ::unlink(path.c_str()); }
-void makeFolder(const std::string &path) { ::mkdir(path.c_str(), 0700); }
-void removeFolder(const std::string &path) { ::rmdir(path.c_str()); }
+FILE *openFile(const std::string &path, const char *mode)
+{
+    return std::fopen(path.c_str(), mode);
+}
+void removeFile(const std::string &path)
+{
+    ::unlink(path.c_str());
+}
+void makeFolder(const std::string &path)
+{
+    ::mkdir(path.c_str(), 0700);
+}
+void removeFolder(const std::string &path)
+{
+    ::rmdir(path.c_str());
+}
 #define MODE(m) m
 #endif
 
@@ -95,8 +116,10 @@ struct PublishCase
 
 const PublishCase publishCases[] = {
     {"free name", "data.db.v0.bak", true, nullptr, Publication::Published},
-    {"free name, not ASCII", "donn\xC3\xA9" "es \xE6\x95\xB0\xE6\x8D\xAE.v1.bak", true, nullptr,
-     Publication::Published},
+    {"free name, not ASCII",
+     "donn\xC3\xA9"
+     "es \xE6\x95\xB0\xE6\x8D\xAE.v1.bak",
+     true, nullptr, Publication::Published},
     {"name taken by a file", "data.db.v2.bak", true, "older backup", Publication::NameTaken},
     {"name taken by an empty file", "data.db.v3.bak", true, "", Publication::NameTaken},
     {"name taken by a folder", "data.db.v4.bak", true, nullptr, Publication::NameTaken},

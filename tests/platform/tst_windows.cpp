@@ -71,8 +71,11 @@ bool openPort(Port &port)
 
 void devicePaths()
 {
-    const struct { const char *name, *path; } cases[] = {
-        {"COM10", "\\\\.\\COM10"}, {"\\\\.\\COM3", "\\\\.\\COM3"}, {"//./COM3", "//./COM3"}};
+    const struct
+    {
+        const char *name, *path;
+    } cases[]
+        = {{"COM10", "\\\\.\\COM10"}, {"\\\\.\\COM3", "\\\\.\\COM3"}, {"//./COM3", "//./COM3"}};
     for (const auto &test : cases) {
         Row row("device path", test.name);
         CHECK(row, devicePath(test.name) == test.path);
@@ -123,7 +126,13 @@ void openAndClose()
 
 void failures()
 {
-    const struct { const char *name; std::string port; unsigned access; DWORD error; } cases[] = {
+    const struct
+    {
+        const char *name;
+        std::string port;
+        unsigned access;
+        DWORD error;
+    } cases[] = {
         {"missing port", "COM199", Read | Write, ERROR_FILE_NOT_FOUND},
         {"neither read nor write", portName, 0, ERROR_INVALID_PARAMETER},
     };
@@ -139,7 +148,11 @@ void failures()
     LineState state;
     std::uint32_t count = 7;
     char buffer[4];
-    const struct { const char *name; bool ok; } calls[] = {
+    const struct
+    {
+        const char *name;
+        bool ok;
+    } calls[] = {
         {"getLineState", getLineState(closed, &state)},
         {"setLineState", setLineState(closed, state)},
         {"setTimeouts", setTimeouts(closed, Timeouts())},
@@ -154,9 +167,15 @@ void failures()
     }
     {
         Row row("closed port", "error code");
-        CHECK(row, (serialport::write(closed, "x", 1, &count), lastError() == ERROR_INVALID_HANDLE));
+        serialport::write(closed, "x", 1, &count);
+        CHECK(row, lastError() == ERROR_INVALID_HANDLE);
     }
-    const struct { const char *name; int code; bool known; } texts[] = {
+    const struct
+    {
+        const char *name;
+        int code;
+        bool known;
+    } texts[] = {
         {"file not found", ERROR_FILE_NOT_FOUND, true},
         {"access denied", ERROR_ACCESS_DENIED, true},
         {"invalid parameter", invalidArgumentError(), true},
@@ -190,9 +209,10 @@ void lineSettings()
     };
     for (const auto &test : cases) {
         Row row("line settings", test.name);
-        CHECK(row, ask(std::string("line ") + (test.cooked ? "cooked " : "raw ")
-                       + (test.inputFlow ? "ixoff" : "noixoff"))
-                       == "ok");
+        CHECK(row,
+              ask(std::string("line ") + (test.cooked ? "cooked " : "raw ")
+                  + (test.inputFlow ? "ixoff" : "noixoff"))
+                  == "ok");
         Port port;
         if (!CHECK(row, openPort(port)))
             continue;
@@ -214,8 +234,8 @@ void lineSettings()
             row.differs("data bits and parity: a pseudo-terminal stays 8 bits, no parity");
         const std::string speed = std::to_string(test.baud);
         const std::string expected = speed + "/" + speed + " 8 none "
-            + (test.stopBits == 0 ? "1" : "2") + " crtscts=0 ixon=0 ixoff="
-            + (test.inputFlow ? "1" : "0") + " raw=1";
+            + (test.stopBits == 0 ? "1" : "2")
+            + " crtscts=0 ixon=0 ixoff=" + (test.inputFlow ? "1" : "0") + " raw=1";
         const std::string seen = ask("attrs");
         if (!CHECK(row, seen == expected))
             row.note("peer sees " + seen);
@@ -248,11 +268,15 @@ void lineSettings()
 // editing and XON/XOFF would each spoil a transfer unless the settings make the line raw.
 bool openLine(Row &row, Port &port, std::uint32_t interval, std::uint32_t total)
 {
+    if (!CHECK(row, ask("line cooked noixoff") == "ok") || !CHECK(row, openPort(port)))
+        return false;
     LineState state;
-    return CHECK(row, ask("line cooked noixoff") == "ok")
-        && CHECK(row, openPort(port) && getLineState(port, &state))
-        && CHECK(row, (state.baudRate = 115200, state.byteSize = 8, state.parity = 0,
-                       state.stopBits = 0, state.xonXoffOutput = false, setLineState(port, state)))
+    CHECK(row, getLineState(port, &state));
+    state.baudRate = 115200;
+    state.byteSize = 8;
+    state.parity = state.stopBits = 0;
+    state.xonXoffOutput = false;
+    return CHECK(row, setLineState(port, state))
         && CHECK(row, setSerialTimeouts(port, interval, total, 2000));
 }
 
