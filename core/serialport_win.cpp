@@ -58,9 +58,14 @@ public:
     {
         if (handle == INVALID_HANDLE_VALUE)
             return;
-        std::lock_guard<std::mutex> guard(m_port.lock);
-        if (--m_port.users == 0)
-            m_port.idle.notify_all();
+        // The call's error code outlives the lock, which the thread library may use it for.
+        const DWORD error = ::GetLastError();
+        {
+            std::lock_guard<std::mutex> guard(m_port.lock);
+            if (--m_port.users == 0)
+                m_port.idle.notify_all();
+        }
+        ::SetLastError(error);
     }
     Use(const Use &) = delete;
     Use &operator=(const Use &) = delete;
@@ -82,8 +87,7 @@ std::string devicePath(const std::string &name)
 
 bool open(Port &port, const std::string &name, unsigned access)
 {
-    std::lock_guard<std::mutex> guard(port.lock);
-    if (port.handle != invalidHandle() || port.closing)
+    if (port.handle != invalidHandle())
         return failWith(ERROR_BUSY);
     DWORD rights = 0;
     if (access & Read)
@@ -103,6 +107,7 @@ bool open(Port &port, const std::string &name, unsigned access)
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
+    std::lock_guard<std::mutex> guard(port.lock);
     port.handle = handle;
     port.timeouts = Timeouts();
     return true;
