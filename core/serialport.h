@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
 #include <condition_variable>
 #include <mutex>
-#endif
 
 #if !defined(_WIN32)
 struct termios;
@@ -59,16 +57,17 @@ struct Port
     Handle handle = invalidHandle();
     // Windows keeps the time-outs in the driver; POSIX applies them in software from here.
     Timeouts timeouts;
+    // A transfer may block on one thread while another closes the port. close() wakes it (through
+    // wakeFd on POSIX, by cancelling its I/O on Windows) and waits until no call holds the handle
+    // before closing it, so no call ever reaches a closed handle, or one that the system has
+    // handed out again.
 #if !defined(_WIN32)
-    // A transfer may block on one thread while another closes the port. close() wakes it through
-    // wakeFd and waits until no call holds the descriptor before closing it, so no call ever
-    // reaches a closed descriptor, or one that the system has handed out again.
     int wakeFd = -1;
+#endif
     mutable int users = 0;
     bool closing = false;
     mutable std::mutex lock;
     mutable std::condition_variable idle;
-#endif
 };
 
 // Every function that returns bool leaves the system's error code for lastError() on failure.

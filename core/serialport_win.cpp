@@ -3,6 +3,7 @@
 #include "serialport.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <windows.h>
 
@@ -36,6 +37,45 @@ bool failWith(DWORD error)
     return false;
 }
 
+// Holds the port's handle for one call, so that close() waits for the call to leave it. handle
+// is INVALID_HANDLE_VALUE, and the system's code ERROR_INVALID_HANDLE, while the port is closed
+// or being closed.
+class Use
+{
+public:
+    explicit Use(const Port &port)
+        : m_port(port)
+    {
+        std::lock_guard<std::mutex> guard(port.lock);
+        if (port.closing || port.handle == invalidHandle()) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return;
+        }
+        handle = port.handle;
+        ++port.users;
+    }
+    ~Use()
+    {
+        if (handle == INVALID_HANDLE_VALUE)
+            return;
+        // The call's error code outlives the lock, which the thread library may use it for.
+        const DWORD error = ::GetLastError();
+        {
+            std::lock_guard<std::mutex> guard(m_port.lock);
+            if (--m_port.users == 0)
+                m_port.idle.notify_all();
+        }
+        ::SetLastError(error);
+    }
+    Use(const Use &) = delete;
+    Use &operator=(const Use &) = delete;
+
+    HANDLE handle = INVALID_HANDLE_VALUE;
+
+private:
+    const Port &m_port;
+};
+
 } // namespace
 
 std::string devicePath(const std::string &name)
@@ -67,6 +107,7 @@ bool open(Port &port, const std::string &name, unsigned access)
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
+    std::lock_guard<std::mutex> guard(port.lock);
     port.handle = handle;
     port.timeouts = Timeouts();
     return true;
@@ -74,18 +115,30 @@ bool open(Port &port, const std::string &name, unsigned access)
 
 void close(Port &port)
 {
-    if (port.handle == invalidHandle())
+    std::unique_lock<std::mutex> guard(port.lock);
+    if (port.handle == invalidHandle() || port.closing)
         return;
+    port.closing = true;
+    // Closing the handle alone does not end a synchronous transfer on another thread. The cancel
+    // is repeated: a call may have taken the handle but not yet entered the system.
+    while (port.users > 0) {
+        ::CancelIoEx(port.handle, nullptr);
+        port.idle.wait_for(guard, std::chrono::milliseconds(10));
+    }
     ::CloseHandle(port.handle);
     port.handle = invalidHandle();
+    port.closing = false;
 }
 
 bool getLineState(const Port &port, LineState *state)
 {
+    const Use use(port);
+    if (use.handle == INVALID_HANDLE_VALUE)
+        return false;
     DCB dcb;
     ZeroMemory(&dcb, sizeof(dcb));
     dcb.DCBlength = sizeof(dcb);
-    if (!::GetCommState(port.handle, &dcb))
+    if (!::GetCommState(use.handle, &dcb))
         return false;
     state->baudRate = dcb.BaudRate;
     state->byteSize = dcb.ByteSize;
@@ -102,10 +155,13 @@ bool getLineState(const Port &port, LineState *state)
 bool setLineState(Port &port, const LineState &state)
 {
     // Start from what the port reports so that every field we do not name stays as it is.
+    const Use use(port);
+    if (use.handle == INVALID_HANDLE_VALUE)
+        return false;
     DCB dcb;
     ZeroMemory(&dcb, sizeof(dcb));
     dcb.DCBlength = sizeof(dcb);
-    if (!::GetCommState(port.handle, &dcb))
+    if (!::GetCommState(use.handle, &dcb))
         return false;
     dcb.BaudRate = state.baudRate;
     dcb.ByteSize = state.byteSize;
@@ -116,7 +172,7 @@ bool setLineState(Port &port, const LineState &state)
     dcb.fOutxDsrFlow = state.dsrOutputFlow;
     dcb.fDsrSensitivity = state.dsrSensitivity;
     dcb.fOutX = state.xonXoffOutput;
-    return ::SetCommState(port.handle, &dcb) != FALSE;
+    return ::SetCommState(use.handle, &dcb) != FALSE;
 }
 
 bool setTimeouts(Port &port, const Timeouts &timeouts)
@@ -127,7 +183,10 @@ bool setTimeouts(Port &port, const Timeouts &timeouts)
     values.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
     values.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
     values.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
-    if (!::SetCommTimeouts(port.handle, &values))
+    const Use use(port);
+    if (use.handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (!::SetCommTimeouts(use.handle, &values))
         return false;
     port.timeouts = timeouts;
     return true;
@@ -135,16 +194,24 @@ bool setTimeouts(Port &port, const Timeouts &timeouts)
 
 bool read(Port &port, char *data, std::uint32_t size, std::uint32_t *done)
 {
+    const Use use(port);
+    *done = 0;
+    if (use.handle == INVALID_HANDLE_VALUE)
+        return false;
     DWORD count = 0;
-    const BOOL ok = ::ReadFile(port.handle, data, size, &count, nullptr);
+    const BOOL ok = ::ReadFile(use.handle, data, size, &count, nullptr);
     *done = count;
     return ok != FALSE;
 }
 
 bool write(Port &port, const char *data, std::uint32_t size, std::uint32_t *done)
 {
+    const Use use(port);
+    *done = 0;
+    if (use.handle == INVALID_HANDLE_VALUE)
+        return false;
     DWORD count = 0;
-    const BOOL ok = ::WriteFile(port.handle, data, size, &count, nullptr);
+    const BOOL ok = ::WriteFile(use.handle, data, size, &count, nullptr);
     *done = count;
     return ok != FALSE;
 }
@@ -154,7 +221,10 @@ bool queuedBytes(const Port &port, std::uint32_t *count)
     DWORD errors = 0;
     COMSTAT status;
     ZeroMemory(&status, sizeof(status));
-    if (!::ClearCommError(port.handle, &errors, &status))
+    const Use use(port);
+    if (use.handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (!::ClearCommError(use.handle, &errors, &status))
         return false;
     *count = status.cbInQue;
     return true;
@@ -162,7 +232,10 @@ bool queuedBytes(const Port &port, std::uint32_t *count)
 
 bool purgeReceive(const Port &port)
 {
-    return ::PurgeComm(port.handle, PURGE_RXCLEAR) != FALSE;
+    const Use use(port);
+    if (use.handle == INVALID_HANDLE_VALUE)
+        return false;
+    return ::PurgeComm(use.handle, PURGE_RXCLEAR) != FALSE;
 }
 
 int lastError()

@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include "databases.h"
+#include "publishfile.h"
 #include "updatebase.h"
 
 #include <sqlite3.h>
@@ -118,34 +119,32 @@ QString sqliteError(sqlite3 *db)
     return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
 }
 
-// Publishes the finished copy under the first free backup name; link() never replaces an
+// Publishes the finished copy under the first free backup name; publishFile() never replaces an
 // existing file, so a name that is taken, even at the last moment by another run, is skipped.
 QString publish(const QString &partial, const QString &fileName, int version, QString *error)
 {
+#ifdef Q_OS_WIN
+    const auto systemName = [](const QString &path) { return path.toUtf8(); };
+#else
+    const auto systemName = [](const QString &path) { return QFile::encodeName(path); };
+#endif
     for (int counter = 1; counter < 1000; ++counter) {
         const QString name = counter == 1
             ? QStringLiteral("%1.v%2.bak").arg(fileName).arg(version)
             : QStringLiteral("%1.v%2-%3.bak").arg(fileName).arg(version).arg(counter);
-#ifdef Q_OS_WIN
-        if (isTaken(name))
-            continue;
-        if (QFile::copy(partial, name)) {
-            QFile::remove(partial);
-            return name;
-        }
-#else
-        if (::link(QFile::encodeName(partial).constData(), QFile::encodeName(name).constData())
-            == 0) {
-            ::unlink(QFile::encodeName(partial).constData());
+        std::string reason;
+        switch (
+            publishFile(systemName(partial).constData(), systemName(name).constData(), &reason)) {
+        case Publication::Published:
             syncDirectory(name);
             return name;
-        }
-        if (errno == EEXIST)
+        case Publication::NameTaken:
             continue;
-#endif
-        *error
-            = QStringLiteral("cannot publish the copy as %1: %2").arg(name, qt_error_string(errno));
-        return QString();
+        case Publication::Failed:
+            *error = QStringLiteral("cannot publish the copy as %1: %2")
+                         .arg(name, QString::fromLocal8Bit(reason.c_str()));
+            return QString();
+        }
     }
     *error = QStringLiteral("no free backup name");
     return QString();
