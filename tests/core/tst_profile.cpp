@@ -881,6 +881,9 @@ void tst_Profile::savesSurviveEveryLifetime()
     if (!killed)
         QCOMPARE(child.exitCode(), 0);
     QVERIFY2(!errors.contains("Warning"), errors.constData());
+    // A straggler's write cut off by the exit leaves its journal, which the next writable open
+    // rolls back; the check's read-only connection could not.
+    QVERIFY(runSql("profile.db", "select count(*) from profile"));
     for (const QString &key : keys)
         QVERIFY2(storedCount(key) == 1, qPrintable(key));
 }
