@@ -136,10 +136,12 @@ QString readSnapshot(sqlite3 *db, const QString &fileName, Snapshot *s)
             ++count;
             for (int i = 0; i < sqlite3_column_count(q); ++i) {
                 const char type = char(sqlite3_column_type(q, i));
+                // Blob first, then its size, as SQLite asks; numbers are hashed as their text.
+                const char *bytes = static_cast<const char *>(sqlite3_column_blob(q, i));
                 const int size = sqlite3_column_bytes(q, i);
                 hash.addData(&type, 1);
                 hash.addData(reinterpret_cast<const char *>(&size), sizeof size);
-                hash.addData(static_cast<const char *>(sqlite3_column_blob(q, i)), size);
+                hash.addData(bytes, size);
             }
         };
         const QByteArray select = "select * from " + quoted(table);
