@@ -3,6 +3,7 @@
 #include "snapshot.h"
 
 #include "databases.h"
+#include "updatebase.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -53,7 +54,7 @@ QString openReader(const QString &name, Reader *reader)
     if (sqlite3_open_v2(uri.constData(), &reader->db, flags, nullptr) != SQLITE_OK)
         return name + QStringLiteral(" cannot be opened: ") + sqliteError(reader->db);
     sqlite3_extended_result_codes(reader->db, 1);
-    sqlite3_busy_timeout(reader->db, busyTimeoutMs);
+    UpdateBase::installBusyHandler(reader->db, name);
 
     // The first read is where SQLite meets a journal left by an interrupted writer; a read-only
     // connection cannot roll it back, and this command must not.

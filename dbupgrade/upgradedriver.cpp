@@ -154,5 +154,8 @@ int restoreCommand(const QString &backup)
 
 int changesCommand(const QString &backup, bool json)
 {
+    // The wait goes to standard error, so that standard output stays one JSON object.
+    UpdateBase::setWaitNotice(
+        [](const QString &fileName) { printLine(stderr, waitNoticeText(fileName)); });
     return printChanges(backup, json, stdout);
 }
