@@ -58,13 +58,26 @@ its own until the restored copy is committed. The backup must be a regular
 file of this folder holding that kind of database at the version its name
 says. Close the analyser first.
 
+--changes profile.db.v0.bak prints, changing nothing, what the upgrade changed
+between that backup and its database: the version, the schema objects added
+(+), removed (-) or redefined (~), the tables whose rows changed, and for
+profile.db the settings gained, changed or lost and every calibration curve
+(refitted or unchanged). Both files are only read; a file with an interrupted
+write to roll back is refused. --changes --json prints the same as one JSON
+object with the keys database, backup, version {before, after}, changed,
+schema [{type, name, change: added, removed, redefined}], rows [{table,
+before, after, contentsChanged}] and, for profile.db, settings [{name, change:
+gained, changed, lost, before, after}] and curves [{id, change: refitted,
+unchanged, added, removed, before, after}], before and after of a curve being
+{name, valid, correlation, date, a, b, c, d, e}.
+
 After a database is upgraded, when free pages fill more than a quarter of it,
 it is compacted (VACUUM) if the disk has room and every row keeps its rowid;
 its line then gives the size before and after.
 
 Exit status: 0 when every database was upgraded (--status: all current);
 1 when a check or a database failed, whose line names it (--status: a run
-would refuse); 2 for a wrong command line or a log that cannot be written;
+would refuse; --changes: a file unfit or unreadable); 2 for a wrong command line or a log that cannot be written;
 3 from --status when a change is pending.
 )";
 
@@ -99,13 +112,20 @@ int main(int argc, char *argv[])
         QStringLiteral("Puts <backup> (for example data.db.v0.bak) back in place of its database "
                        "through SQLite, after a backup of the database's current state."),
         QStringLiteral("backup"));
+    const QCommandLineOption changesOption(
+        QStringLiteral("changes"),
+        QStringLiteral("Prints, changing nothing, what the upgrade changed between <backup> "
+                       "(for example profile.db.v0.bak) and its database."),
+        QStringLiteral("backup"));
     const QCommandLineOption jsonOption(
         QStringLiteral("json"),
-        QStringLiteral("With --status: one JSON object per database, one per line."));
+        QStringLiteral("With --status: one JSON object per database, one per line; with "
+                       "--changes: one JSON object."));
     parser.addOption(versionOption);
     parser.addOption(jsonOption);
     parser.addOption(statusOption);
     parser.addOption(restoreOption);
+    parser.addOption(changesOption);
     parser.addPositionalArgument(QStringLiteral("LOGFILE"),
                                  QStringLiteral("The file the messages are appended to; without "
                                                 "it they go to standard error."),
@@ -135,6 +155,14 @@ int main(int argc, char *argv[])
     }
     const QStringList positional = parser.positionalArguments();
     const bool json = parser.isSet(jsonOption);
+    if (parser.isSet(changesOption)) {
+        if (!positional.isEmpty() || parser.isSet(statusOption) || parser.isSet(restoreOption)) {
+            printError(QStringLiteral("--changes takes one backup, --json at most, and no other "
+                                      "mode, log file or translation"));
+            return 2;
+        }
+        return changesCommand(parser.value(changesOption), json);
+    }
     if (parser.isSet(restoreOption)) {
         if (!positional.isEmpty() || parser.isSet(statusOption) || json) {
             printError(QStringLiteral("--restore takes one backup and no other mode, log file "
@@ -152,7 +180,7 @@ int main(int argc, char *argv[])
         return statusCommand(json);
     }
     if (json) {
-        printError(QStringLiteral("--json goes with --status"));
+        printError(QStringLiteral("--json goes with --status or --changes"));
         return 2;
     }
     return upgradeCommand(positional, arguments.mid(1));

@@ -22,8 +22,10 @@ QString sqliteError(sqlite3 *db)
     return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
 }
 
-// Why the backup open as \a source cannot be put back in place of \a fileName at \a version.
-QString unfitContent(sqlite3 *source, const QString &backup, const QString &fileName, int version)
+} // namespace
+
+QString unfitBackupContent(sqlite3 *source, const QString &backup, const QString &fileName,
+                           int version)
 {
     QString error;
     const QStringList tables = tableNames(source, &error);
@@ -51,6 +53,28 @@ QString unfitContent(sqlite3 *source, const QString &backup, const QString &file
             + findings.join(QLatin1String("; "));
     return QString();
 }
+
+QString backupOwner(const QString &backupPath, int *version)
+{
+    const QFileInfo info(backupPath);
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("^([a-z]+\\.db)\\.v(\\d+)(-\\d+)?\\.bak$"))
+              .match(info.fileName());
+    if (!match.hasMatch() || !databaseEntry(match.captured(1))
+        || QDir(info.absolutePath()).canonicalPath() != QDir::current().canonicalPath())
+        return QString();
+    *version = match.captured(2).toInt();
+    return match.captured(1);
+}
+
+QString notBackupText(const QString &backupPath)
+{
+    return QStringLiteral("dbupgrade: %1 is not the name of a backup of a database in this "
+                          "folder, such as data.db.v0.bak")
+        .arg(backupPath);
+}
+
+namespace {
 
 bool isWal(sqlite3 *db)
 {
@@ -86,21 +110,13 @@ struct Connections
 
 int restoreBackup(const QString &backupPath, FILE *console)
 {
-    const QFileInfo info(backupPath);
-    const QString backup = info.fileName();
-    const QRegularExpressionMatch match
-        = QRegularExpression(QStringLiteral("^([a-z]+\\.db)\\.v(\\d+)(-\\d+)?\\.bak$"))
-              .match(backup);
-    const QString fileName = match.captured(1);
-    if (!match.hasMatch() || !databaseEntry(fileName)
-        || QDir(info.absolutePath()).canonicalPath() != QDir::current().canonicalPath()) {
-        printLine(stderr,
-                  QStringLiteral("dbupgrade: %1 is not the name of a backup of a database "
-                                 "in this folder, such as data.db.v0.bak")
-                      .arg(backupPath));
+    const QString backup = QFileInfo(backupPath).fileName();
+    int version = 0;
+    const QString fileName = backupOwner(backupPath, &version);
+    if (fileName.isEmpty()) {
+        printLine(stderr, notBackupText(backupPath));
         return 2;
     }
-    const int version = match.captured(2).toInt();
     const auto fail = [console, &fileName](const QString &why) {
         printLine(console, QStringLiteral("%1: not restored: %2").arg(fileName, why));
         return 1;
@@ -113,7 +129,8 @@ int restoreBackup(const QString &backupPath, FILE *console)
                         nullptr)
         != SQLITE_OK)
         return fail(backup + QStringLiteral(" cannot be opened: ") + sqliteError(c.source));
-    if (const QString reason = unfitContent(c.source, backup, fileName, version); !reason.isEmpty())
+    if (const QString reason = unfitBackupContent(c.source, backup, fileName, version);
+        !reason.isEmpty())
         return fail(reason);
 
     // Opening the database through SQLite rolls back a journal left by an interrupted writer

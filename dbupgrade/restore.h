@@ -7,6 +7,19 @@
 
 #include <cstdio>
 
+struct sqlite3;
+
+//! The database (data.db, ...) whose backup \a backupPath names, a file of this folder such as
+//! data.db.v0.bak or ./data.db.v0.bak, and in \a version the version its name says; empty when
+//! the name is no backup of one of the four databases.
+QString backupOwner(const QString &backupPath, int *version);
+//! The refusal of a name backupOwner() does not take, as the error line.
+QString notBackupText(const QString &backupPath);
+//! Why the backup \a backup, open as \a source, cannot stand for \a fileName at \a version: the
+//! tables of another database, another version than its name says, a failed integrity check.
+QString unfitBackupContent(sqlite3 *source, const QString &backup, const QString &fileName,
+                           int version);
+
 /*!
     Puts the backup \a backupPath (a file of this folder, such as data.db.v0.bak or
     ./data.db.v0.bak) back in place of its database. The database's write lock is taken first

@@ -1,8 +1,8 @@
-// The upgrade tool's commands, one function each: the upgrade, --status and --restore; and the
-// translations the upgrade loads.
-// SPDX-License-Identifier: LicenseRef-Proprietary
+// The upgrade tool's commands, one function each: the upgrade, --status, --restore and --changes;
+// and the translations the upgrade loads. SPDX-License-Identifier: LicenseRef-Proprietary
 #include "upgradedriver.h"
 
+#include "changes.h"
 #include "databases.h"
 #include "restore.h"
 #include "servicelog.h"
@@ -150,4 +150,12 @@ int restoreCommand(const QString &backup)
     UpdateBase::setWaitNotice(
         [](const QString &fileName) { printLine(stdout, waitNoticeText(fileName)); });
     return restoreBackup(backup, stdout);
+}
+
+int changesCommand(const QString &backup, bool json)
+{
+    // The wait goes to standard error, so that standard output stays one JSON object.
+    UpdateBase::setWaitNotice(
+        [](const QString &fileName) { printLine(stderr, waitNoticeText(fileName)); });
+    return printChanges(backup, json, stdout);
 }

@@ -1,6 +1,5 @@
-// The upgrade tool's commands, one function each: the upgrade, --status and --restore; and the
-// translations the upgrade loads.
-// SPDX-License-Identifier: LicenseRef-Proprietary
+// The upgrade tool's commands, one function each: the upgrade, --status, --restore and --changes;
+// and the translations the upgrade loads. SPDX-License-Identifier: LicenseRef-Proprietary
 #ifndef UPGRADEDRIVER_H
 #define UPGRADEDRIVER_H
 
@@ -23,5 +22,8 @@ int upgradeCommand(const QStringList &positional, const QStringList &arguments);
 int statusCommand(bool json);
 //! --restore: puts a backup back in place of its database. Exit 0, 1 or 2.
 int restoreCommand(const QString &backup);
+//! --changes: what the upgrade changed between \a backup and its database, read-only. Exit 0,
+//! 1 or 2.
+int changesCommand(const QString &backup, bool json);
 
 #endif // UPGRADEDRIVER_H
