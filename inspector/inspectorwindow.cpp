@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "inspectorwindow.h"
 
+#include "changespage.h"
 #include "databasespage.h"
 #include "profile.h"
 #include "resultspage.h"
@@ -21,11 +22,13 @@ InspectorWindow::InspectorWindow(const QString &toolPath, QWidget *parent)
     , m_databases(new DatabasesPage(toolPath, this))
     , m_settings(new SettingsPage(this))
     , m_results(new ResultsPage(this))
+    , m_changes(new ChangesPage(toolPath, this))
 {
     setWindowTitle(tr("Site inspector - %1").arg(QDir::toNativeSeparators(QDir::currentPath())));
     m_tabs->addTab(m_databases, tr("Databases"));
     m_tabs->addTab(m_settings, tr("Settings"));
     m_tabs->addTab(m_results, tr("Results and curves"));
+    m_tabs->addTab(m_changes, tr("Changes"));
     setCentralWidget(m_tabs);
 
     QMenu *file = menuBar()->addMenu(tr("&File"));
@@ -43,6 +46,7 @@ InspectorWindow::InspectorWindow(const QString &toolPath, QWidget *parent)
     m_databases->refresh();
     m_settings->setStore(&Profile::instance());
     m_results->reload();
+    m_changes->reload();
 }
 
 void InspectorWindow::openAnotherFolder()
@@ -69,4 +73,5 @@ void InspectorWindow::rereadSettingsAndResults()
     m_freshStore = new Profile(this);
     m_settings->setStore(m_freshStore);
     m_results->reload();
+    m_changes->reload();
 }

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 
+class ChangesPage;
 class DatabasesPage;
 class Profile;
 class QTabWidget;
@@ -19,7 +20,7 @@ class InspectorWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    enum Page { DatabasesTab, SettingsTab, ResultsTab };
+    enum Page { DatabasesTab, SettingsTab, ResultsTab, ChangesTab };
 
     explicit InspectorWindow(const QString &toolPath, QWidget *parent = nullptr);
 
@@ -27,6 +28,7 @@ public:
     DatabasesPage *databasesPage() const { return m_databases; }
     SettingsPage *settingsPage() const { return m_settings; }
     ResultsPage *resultsPage() const { return m_results; }
+    ChangesPage *changesPage() const { return m_changes; }
 
     /*! \brief Reads every page again, the settings through a fresh store: an upgrade
         rewrites table profile behind the store's copy in memory. */
@@ -42,6 +44,7 @@ private:
     DatabasesPage *m_databases;
     SettingsPage *m_settings;
     ResultsPage *m_results;
+    ChangesPage *m_changes;
     Profile *m_freshStore = nullptr;
 };
 

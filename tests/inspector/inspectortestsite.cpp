@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "inspectortestsite.h"
 
+#include "changespage.h"
 #include "databasespage.h"
 #include "inspectorwindow.h"
 #include "profile.h"
@@ -64,7 +65,8 @@ bool waitUntilRead(InspectorWindow *window)
     return QTest::qWaitFor(
         [window] {
             return !window->databasesPage()->isReadingStatus()
-                && !window->databasesPage()->isUpgrading() && !window->resultsPage()->isLoading();
+                && !window->databasesPage()->isUpgrading() && !window->resultsPage()->isLoading()
+                && !window->changesPage()->isReading();
         },
         30000);
 }

@@ -47,9 +47,11 @@ void tst_InspectorScreens::page_data()
     QTest::newRow("databases-before") << int(InspectorWindow::DatabasesTab) << false;
     QTest::newRow("settings-before") << int(InspectorWindow::SettingsTab) << false;
     QTest::newRow("results-before") << int(InspectorWindow::ResultsTab) << false;
+    QTest::newRow("changes-before") << int(InspectorWindow::ChangesTab) << false;
     QTest::newRow("databases-after") << int(InspectorWindow::DatabasesTab) << true;
     QTest::newRow("settings-after") << int(InspectorWindow::SettingsTab) << true;
     QTest::newRow("results-after") << int(InspectorWindow::ResultsTab) << true;
+    QTest::newRow("changes-after") << int(InspectorWindow::ChangesTab) << true;
 }
 
 void tst_InspectorScreens::page()
