@@ -47,8 +47,9 @@ QHash<QString, QVariant> plainLoad(const QString &fileName)
     sqlite3_prepare_v2(db, "select name, value from profile", -1, &statement, nullptr);
     while (sqlite3_step(statement) == SQLITE_ROW) {
         const auto text = [&](int i) {
-            return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, i)),
-                                     sqlite3_column_bytes(statement, i));
+            return QString::fromUtf8(
+                reinterpret_cast<const char *>(sqlite3_column_text(statement, i)),
+                sqlite3_column_bytes(statement, i));
         };
         values.insert(text(0), text(1));
     }
@@ -177,18 +178,19 @@ void registerAll(const BenchSite &site, Stores &stores)
             benchmark::DoNotOptimize(reader.takeHandle());
         }
     });
-    benchmark::RegisterBenchmark("settings_load_first_reads/ours", [=, &keys](benchmark::State &state) {
-        for (auto _ : state) {
-            state.PauseTiming();
-            auto profile = std::make_unique<Profile>(profileFile, nullptr);
-            state.ResumeTiming();
-            for (const QString &key : keys)
-                benchmark::DoNotOptimize(profile->value(key, QVariant()));
-            state.PauseTiming();
-            profile.reset();
-            state.ResumeTiming();
-        }
-    });
+    benchmark::RegisterBenchmark(
+        "settings_load_first_reads/ours", [=, &keys](benchmark::State &state) {
+            for (auto _ : state) {
+                state.PauseTiming();
+                auto profile = std::make_unique<Profile>(profileFile, nullptr);
+                state.ResumeTiming();
+                for (const QString &key : keys)
+                    benchmark::DoNotOptimize(profile->value(key, QVariant()));
+                state.PauseTiming();
+                profile.reset();
+                state.ResumeTiming();
+            }
+        });
     // A copy of the INI file that no other QSettings holds: one that is open elsewhere in the
     // process shares its parsed keys with a new QSettings, which an application's start-up
     // never finds.

@@ -66,11 +66,10 @@ ThreadCopies &threadCopies(quint64 store, ThreadCopies *(*make)())
     const quint64 ended = stores.ended.load();
     if (ended != mine.seenEnded) {
         std::lock_guard<std::mutex> locker(stores.lock);
-        mine.byStore.erase(std::remove_if(mine.byStore.begin(), mine.byStore.end(),
-                                          [&](const auto &entry) {
-                                              return stores.ids.count(entry.first) == 0;
-                                          }),
-                           mine.byStore.end());
+        mine.byStore.erase(
+            std::remove_if(mine.byStore.begin(), mine.byStore.end(),
+                           [&](const auto &entry) { return stores.ids.count(entry.first) == 0; }),
+            mine.byStore.end());
         mine.seenEnded = ended;
     }
     auto it = std::find_if(mine.byStore.begin(), mine.byStore.end(),

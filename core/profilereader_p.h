@@ -58,7 +58,8 @@ public:
     int tableCount();
     // Every row into \a values (a repeated name keeps the last row) and, for names that do not
     // survive the trip to text and back (not valid UTF-8, not text), the name as stored.
-    bool load(QHash<QString, QVariant> &values, QHash<QString, ProfileStorage::StoredName> &oddNames);
+    bool load(QHash<QString, QVariant> &values,
+              QHash<QString, ProfileStorage::StoredName> &oddNames);
 
     ProfileStorage::Handle takeHandle();
 

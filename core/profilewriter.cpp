@@ -154,7 +154,11 @@ int run(sqlite3_stmt *statement)
 
 } // namespace
 
-#define PROFILE_NOTE(type, text) ProfileWriter::Note {type, __LINE__, text}
+#define PROFILE_NOTE(type, text) \
+    ProfileWriter::Note \
+    { \
+        type, __LINE__, text \
+    }
 
 ProfileWriter::ProfileWriter(const QString &fileName, ProfileStorage::Handle handle,
                              QHash<QString, ProfileStorage::StoredName> oddNames, QObject *parent)
@@ -263,9 +267,9 @@ void ProfileWriter::finish()
         lost = m_staged.size();
     }
     if (lost > 0)
-        emitNotes({PROFILE_NOTE(QtWarningMsg, QStringLiteral("%1: %2 saved changes were not written")
-                                                  .arg(m_label)
-                                                  .arg(lost))});
+        emitNotes({PROFILE_NOTE(
+            QtWarningMsg,
+            QStringLiteral("%1: %2 saved changes were not written").arg(m_label).arg(lost))});
 }
 
 ProfileWriter::Attempt ProfileWriter::write(int busyTimeout, bool wait)
@@ -347,8 +351,8 @@ int ProfileWriter::prepare()
         code = sqlite3_prepare_v2(m_db.get(), "insert into profile (name, value) values(?,?)", -1,
                                   &m_store, nullptr);
     if (code == SQLITE_OK)
-        code = sqlite3_prepare_v2(m_db.get(), "delete from profile where name = ?", -1,
-                                  &m_delete, nullptr);
+        code = sqlite3_prepare_v2(m_db.get(), "delete from profile where name = ?", -1, &m_delete,
+                                  nullptr);
     if (code != SQLITE_OK)
         finalize();
     return code;
@@ -389,8 +393,8 @@ bool ProfileWriter::commit(const QHash<QString, QVariant> &batch, int busyTimeou
         const QByteArray name = utf8Of(key, &replaced); // as the file stores it
         const auto label = [&] { return m_label + QLatin1String(": ") + key; };
         // The value is bound first: one that cannot be stored leaves the row as it was.
-        const Bound bound =
-            value.isValid() ? bindValue(m_store, 2, value, valueBytes) : Bound::Exactly;
+        const Bound bound
+            = value.isValid() ? bindValue(m_store, 2, value, valueBytes) : Bound::Exactly;
         if (bound == Bound::Refused) {
             notes.append(PROFILE_NOTE(QtWarningMsg,
                                       QStringLiteral("%1: a %2 cannot be stored; not written")
@@ -415,9 +419,9 @@ bool ProfileWriter::commit(const QHash<QString, QVariant> &batch, int busyTimeou
             bindBytes(m_store, 1, name);
             code = run(m_store);
             if (isRowError(code)) {
-                notes.append(PROFILE_NOTE(QtWarningMsg, QStringLiteral("%1: not written: %2")
-                                                            .arg(label(), ProfileStorage::errorText(
-                                                                              db, code))));
+                notes.append(PROFILE_NOTE(QtWarningMsg,
+                                          QStringLiteral("%1: not written: %2")
+                                              .arg(label(), ProfileStorage::errorText(db, code))));
                 ++refused;
                 code = SQLITE_OK;
             }

@@ -33,7 +33,8 @@ QTreeWidgetItem *kind(QTreeWidgetItem *database, const QString &name, const QJso
 {
     if (items.isEmpty())
         return nullptr;
-    auto *node = new QTreeWidgetItem(database, {QStringLiteral("%1 (%2)").arg(name).arg(items.size())});
+    auto *node
+        = new QTreeWidgetItem(database, {QStringLiteral("%1 (%2)").arg(name).arg(items.size())});
     return node;
 }
 
@@ -54,7 +55,8 @@ QString curveChange(const QJsonObject &curve)
         if (qstrcmp(field, "date") == 0 && text(now) == QDate::currentDate().toString(Qt::ISODate))
             fields << QStringLiteral("fitted today (was %1)").arg(text(was));
         else
-            fields << QStringLiteral("%1 %2 (was %3)").arg(QLatin1String(field), text(now), text(was));
+            fields
+                << QStringLiteral("%1 %2 (was %3)").arg(QLatin1String(field), text(now), text(was));
     }
     QString line = QStringLiteral("%1 %2: %3")
                        .arg(text(curve.value(QLatin1String("id"))), name,
@@ -67,11 +69,12 @@ QString curveChange(const QJsonObject &curve)
 void addChanges(QTreeWidget *tree, const QString &database, const QJsonObject &changes)
 {
     const QJsonObject version = changes.value(QLatin1String("version")).toObject();
-    auto *top = new QTreeWidgetItem(
-        tree, {QObject::tr("%1: version %2 -> %3, compared with %4")
-                   .arg(database, text(version.value(QLatin1String("before"))),
-                        text(version.value(QLatin1String("after"))),
-                        changes.value(QLatin1String("backup")).toString())});
+    auto *top
+        = new QTreeWidgetItem(tree,
+                              {QObject::tr("%1: version %2 -> %3, compared with %4")
+                                   .arg(database, text(version.value(QLatin1String("before"))),
+                                        text(version.value(QLatin1String("after"))),
+                                        changes.value(QLatin1String("backup")).toString())});
     if (!changes.value(QLatin1String("changed")).toBool()) {
         new QTreeWidgetItem(top, {QObject::tr("no changes")});
         top->setExpanded(true);
@@ -92,8 +95,9 @@ void addChanges(QTreeWidget *tree, const QString &database, const QJsonObject &c
     if (QTreeWidgetItem *node = kind(top, QObject::tr("Schema objects"), schema)) {
         for (const QJsonValue &value : schema) {
             const QJsonObject object = value.toObject();
-            new QTreeWidgetItem(node, {QStringLiteral("%1 %2 %3").arg(
-                                          object.value(QLatin1String("change")).toString(),
+            new QTreeWidgetItem(node,
+                                {QStringLiteral("%1 %2 %3")
+                                     .arg(object.value(QLatin1String("change")).toString(),
                                           object.value(QLatin1String("type")).toString(),
                                           object.value(QLatin1String("name")).toString())});
         }
@@ -116,7 +120,8 @@ void addChanges(QTreeWidget *tree, const QString &database, const QJsonObject &c
         for (const QJsonValue &value : settings) {
             const QJsonObject setting = value.toObject();
             const QString change = setting.value(QLatin1String("change")).toString();
-            QString line = QStringLiteral("%1 %2").arg(change, setting.value(QLatin1String("name")).toString());
+            QString line = QStringLiteral("%1 %2").arg(
+                change, setting.value(QLatin1String("name")).toString());
             if (change == QLatin1String("changed"))
                 line += QStringLiteral(" = %1 (was %2)")
                             .arg(text(setting.value(QLatin1String("after"))),
@@ -153,8 +158,8 @@ ChangesPage::~ChangesPage()
 
 QString ChangesPage::newestBackup(const QString &database)
 {
-    const QFileInfoList backups = QDir().entryInfoList({database + QStringLiteral(".v*.bak")},
-                                                       QDir::Files, QDir::Time);
+    const QFileInfoList backups
+        = QDir().entryInfoList({database + QStringLiteral(".v*.bak")}, QDir::Files, QDir::Time);
     return backups.isEmpty() ? QString() : backups.first().fileName();
 }
 
@@ -193,8 +198,9 @@ void ChangesPage::compareNext()
         return;
     }
     if (m_tree->topLevelItemCount() == 0)
-        new QTreeWidgetItem(m_tree, {tr("No backup in this folder: nothing has been upgraded "
-                                        "here yet.")});
+        new QTreeWidgetItem(m_tree,
+                            {tr("No backup in this folder: nothing has been upgraded "
+                                "here yet.")});
 }
 
 void ChangesPage::compared(int exitCode, QProcess::ExitStatus status)
@@ -207,7 +213,10 @@ void ChangesPage::compared(int exitCode, QProcess::ExitStatus status)
     if (status == QProcess::NormalExit && exitCode == 0 && !changes.isEmpty())
         addChanges(m_tree, m_current, changes);
     else
-        new QTreeWidgetItem(m_tree, {tr("%1: not compared: %2")
-                                         .arg(m_current, errors.isEmpty() ? QString::fromLocal8Bit(output).trimmed() : errors)});
+        new QTreeWidgetItem(
+            m_tree,
+            {tr("%1: not compared: %2")
+                 .arg(m_current,
+                      errors.isEmpty() ? QString::fromLocal8Bit(output).trimmed() : errors)});
     compareNext();
 }

@@ -1,5 +1,5 @@
-// A process that saves settings at the edges of its life, for tst_profile; also a holder of the file.
-// SPDX-License-Identifier: LicenseRef-Proprietary
+// A process that saves settings at the edges of its life, for tst_profile; also a holder of the
+// file. SPDX-License-Identifier: LicenseRef-Proprietary
 #include "profile.h"
 
 #include <QCoreApplication>
@@ -8,12 +8,12 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <atomic>
 #include <thread>
 
 namespace {

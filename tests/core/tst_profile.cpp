@@ -10,8 +10,8 @@
 #include <QSemaphore>
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
@@ -230,7 +230,12 @@ void tst_Profile::loadGivesWhatTheDriverReads()
 {
     seed();
     const QStringList values = {
-        "9007199254740993",         "-2.5e-300", "''", "X'00FF10'", "NULL", "'a' || char(0) || 'b'",
+        "9007199254740993",
+        "-2.5e-300",
+        "''",
+        "X'00FF10'",
+        "NULL",
+        "'a' || char(0) || 'b'",
         "X''",
         "'caf\u00e9 \u4e0d\u51dd'",
         "CAST(X'C328' AS TEXT)", // invalid UTF-8
@@ -255,8 +260,8 @@ void tst_Profile::loadGivesWhatTheDriverReads()
         const QVariant loaded = profile.value(row.at(0).toString(), QStringLiteral("default"));
         QCOMPARE(loaded.userType(), row.at(1).userType());
         // The one difference: an empty blob stays an empty array, where the driver gives null.
-        const bool emptyBlob = row.at(1).userType() == QMetaType::QByteArray
-            && row.at(1).toByteArray().isEmpty();
+        const bool emptyBlob
+            = row.at(1).userType() == QMetaType::QByteArray && row.at(1).toByteArray().isEmpty();
         QCOMPARE(loaded.isNull(), row.at(1).isNull() && !emptyBlob);
         QCOMPARE(loaded, row.at(1));
     }
@@ -912,8 +917,9 @@ void tst_Profile::hostileFiles_data()
     QTest::addColumn<QString>("check");
     QTest::addColumn<QVariant>("expected");
     QTest::newRow("lone surrogate among 50")
-        << "" << "select count(*) from profile where name like 'batch/%' and (name <> "
-                 "'batch/bad' or value = 'ab' || char(65533))"
+        << ""
+        << "select count(*) from profile where name like 'batch/%' and (name <> "
+           "'batch/bad' or value = 'ab' || char(65533))"
         << QVariant(51);
     QTest::newRow("no unique name")
         << "drop table profile; create table profile (name text, value); insert into profile "
@@ -975,7 +981,8 @@ void tst_Profile::typesAfterRestart()
     {
         Profile profile;
         if (!restored.isValid())
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("kind: a QVariantMap cannot be stored"));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression("kind: a QVariantMap cannot be stored"));
         profile.setValue("kind", saved, true);
         QCOMPARE(profile.sync(), restored.isValid());
     }
@@ -1004,9 +1011,10 @@ void tst_Profile::heldFileNeverFreezesTheLoop()
     holder.start(QStringLiteral(LIFETIMES), {"hold", QString::number(holdMs)});
     QVERIFY(holder.waitForReadyRead(10000));
 
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^profilewriter\\.cpp:\\d+: profile.db: "
-                                                          ".* not written, tried again later: "
-                                                          "database is locked"));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("^profilewriter\\.cpp:\\d+: profile.db: "
+                                            ".* not written, tried again later: "
+                                            "database is locked"));
     QTest::ignoreMessage(QtInfoMsg, QRegularExpression("written after \\d+ failed attempts"));
     QElapsedTimer clock;
     clock.start();
@@ -1026,8 +1034,9 @@ void tst_Profile::heldFileNeverFreezesTheLoop()
     tick.stop();
     QVERIFY(saved > holdMs / 100);
     QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
-    QTRY_COMPARE_WITH_TIMEOUT(TestDatabase::scalar("profile.db", "select count(*) from profile "
-                                                                 "where name like 'tick/%'",
+    QTRY_COMPARE_WITH_TIMEOUT(TestDatabase::scalar("profile.db",
+                                                   "select count(*) from profile "
+                                                   "where name like 'tick/%'",
                                                    {})
                                   .toInt(),
                               saved, 15000);
