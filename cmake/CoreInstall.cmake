@@ -5,7 +5,6 @@ include(CMakePackageConfigHelpers)
 set(CORE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/CoagulationCore)
 # The Qt modules the public headers include; a consumer gets them through find_dependency.
 set(CORE_PUBLIC_QT_COMPONENTS Core Gui Widgets Sql)
-set(QT_MIN_VERSION 5.15)
 
 install(TARGETS core EXPORT CoagulationCoreTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -32,7 +31,7 @@ install(FILES
     COMPONENT devel)
 
 # pkg-config: relative to its own folder, so the file stays right under any install prefix.
-list(TRANSFORM CORE_PUBLIC_QT_COMPONENTS PREPEND Qt5 OUTPUT_VARIABLE CORE_PUBLIC_PKGCONFIG)
+list(TRANSFORM CORE_PUBLIC_QT_COMPONENTS PREPEND Qt${QT_MAJOR_VERSION} OUTPUT_VARIABLE CORE_PUBLIC_PKGCONFIG)
 list(JOIN CORE_PUBLIC_PKGCONFIG " " CORE_PUBLIC_PKGCONFIG)
 file(RELATIVE_PATH CORE_PC_TO_PREFIX
     ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})

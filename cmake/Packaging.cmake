@@ -5,7 +5,7 @@
 #   inspector coagulation-siteinspector  the site inspector, its desktop entry and icon
 
 # The tool looks for a translation named on its command line in Qt's translations folder, too.
-set(DBUPGRADE_TRANSLATIONS_DIR ${CMAKE_INSTALL_DATADIR}/qt5/translations CACHE STRING
+set(DBUPGRADE_TRANSLATIONS_DIR ${CMAKE_INSTALL_DATADIR}/${QT_DEBIAN_NAME}/translations CACHE STRING
     "Install folder of the tool's .qm, relative to the prefix (Qt's translations folder on Debian)")
 install(TARGETS dbupgrade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 install(FILES $<TARGET_FILE_DIR:dbupgrade>/dbupgrade_en.qm
@@ -56,9 +56,16 @@ set(CPACK_COMPONENT_INSPECTOR_DESCRIPTION "Site inspector of the coagulation ana
 
 # What dpkg-shlibdeps cannot see: Qt loads its SQLite driver as a plugin, and the development
 # files' CMake package finds Qt's through find_dependency.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS libqt5sql5-sqlite)
-set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS libqt5sql5-sqlite)
-set(CPACK_DEBIAN_INSPECTOR_PACKAGE_DEPENDS libqt5sql5-sqlite)
-set(CPACK_DEBIAN_DEVEL_PACKAGE_DEPENDS qtbase5-dev)
+if(QT_MAJOR_VERSION EQUAL 6)
+    set(qt_sqlite_package libqt6sql6-sqlite)
+    set(qt_devel_package qt6-base-dev)
+else()
+    set(qt_sqlite_package libqt5sql5-sqlite)
+    set(qt_devel_package qtbase5-dev)
+endif()
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS ${qt_sqlite_package})
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS ${qt_sqlite_package})
+set(CPACK_DEBIAN_INSPECTOR_PACKAGE_DEPENDS ${qt_sqlite_package})
+set(CPACK_DEBIAN_DEVEL_PACKAGE_DEPENDS ${qt_devel_package})
 
 include(CPack)

@@ -18,7 +18,7 @@ endfunction()
 function(add_project_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE Qt5::Test testcommon ${ARG_LIBS})
+    target_link_libraries(${name} PRIVATE Qt::Test testcommon ${ARG_LIBS})
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}"
@@ -35,11 +35,13 @@ endfunction()
 
 # add_project_translation(target TS file.ts QM file.qm)
 # Compiles a Qt translation with lrelease into a target built with everything else.
-find_program(LRELEASE_EXECUTABLE NAMES lrelease-qt5 lrelease HINTS /usr/lib/qt5/bin)
+# The lrelease of the Qt the build uses: Debian installs one per major.
+find_program(LRELEASE_EXECUTABLE NAMES lrelease-${QT_DEBIAN_NAME} lrelease
+    HINTS /usr/lib/${QT_DEBIAN_NAME}/bin)
 function(add_project_translation target)
     cmake_parse_arguments(ARG "" "TS;QM" "" ${ARGN})
     if(NOT LRELEASE_EXECUTABLE)
-        message(FATAL_ERROR "lrelease not found (Debian package qttools5-dev-tools)")
+        message(FATAL_ERROR "lrelease not found (Debian package qttools5-dev-tools, or qt6-l10n-tools for Qt 6)")
     endif()
     add_custom_command(OUTPUT ${ARG_QM}
         COMMAND ${LRELEASE_EXECUTABLE} -silent ${ARG_TS} -qm ${ARG_QM}

@@ -27,7 +27,7 @@ double fraction(const QString &text, bool *ok)
         *ok = match.hasMatch();
     if (!match.hasMatch())
         return 0.0;
-    return match.capturedRef(1).toDouble() / match.capturedRef(2).toDouble();
+    return match.capturedView(1).toDouble() / match.capturedView(2).toDouble();
 }
 
 double round(double value, int precision, char format)

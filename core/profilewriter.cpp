@@ -74,11 +74,25 @@ Bound bindText(sqlite3_stmt *statement, int index, const QString &text, QByteArr
     return replaced ? Bound::Replaced : Bound::Exactly;
 }
 
+// A null string, array, date or time stores as NULL, as Qt's driver binds it; Qt 6's
+// QVariant::isNull no longer looks inside the value, Qt 5's did.
+bool holdsNull(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::QString: return value.toString().isNull();
+    case QMetaType::QByteArray: return value.toByteArray().isNull();
+    case QMetaType::QDate: return value.toDate().isNull();
+    case QMetaType::QTime: return value.toTime().isNull();
+    case QMetaType::QDateTime: return value.toDateTime().isNull();
+    default: return value.isNull();
+    }
+}
+
 // The storage class Qt's SQLite driver gives each type, so files stay as they were; an unsigned
 // value keeps its number, and a type without a text form is refused rather than stored empty.
 Bound bindValue(sqlite3_stmt *statement, int index, const QVariant &value, QByteArray &bytes)
 {
-    if (value.isNull())
+    if (holdsNull(value))
         return sqlite3_bind_null(statement, index) == SQLITE_OK ? Bound::Exactly : Bound::Refused;
     int code = SQLITE_OK;
     switch (value.userType()) {

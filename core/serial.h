@@ -20,7 +20,12 @@ class SerialPrivate;
     Users lock the object (it is a recursive mutex) around a request and its answer; none of its
     own operations lock it.
 */
+// Qt 6 keeps recursion out of QMutex; QRecursiveMutex locks the same way.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+class CORE_EXPORT Serial : public QIODevice, public QRecursiveMutex
+#else
 class CORE_EXPORT Serial : public QIODevice, public QMutex
+#endif
 {
     Q_OBJECT
 public:

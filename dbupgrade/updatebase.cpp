@@ -327,7 +327,7 @@ bool UpdateBase::copyTable(const QString &to, const QString &from, const QSqlRec
                 continue;
             QVariant value = record.value(i);
             // The driver reads a zero-length blob as a null byte array, which would bind as NULL.
-            if (value.userType() == QMetaType::QByteArray && value.isNull())
+            if (value.userType() == QMetaType::QByteArray && value.toByteArray().isNull())
                 value = QByteArray("", 0);
             insert.bindValue(position++, value);
         }

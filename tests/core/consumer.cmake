@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix, builds examples/consumer against that prefix alone
 # and runs it on a scratch instrument folder.
-# cmake -D BUILD_DIR=... -D CONSUMER_DIR=... -D WORK_DIR=... [-D CXX_FLAGS=...] -P consumer.cmake
+# cmake -D BUILD_DIR=... -D CONSUMER_DIR=... -D WORK_DIR=... -D QT_MAJOR=5|6 [-D CXX_FLAGS=...]
+#       -P consumer.cmake
 function(run step)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
     if(NOT status EQUAL 0)
@@ -22,6 +23,18 @@ file(STRINGS ${WORK_DIR}/build/CMakeCache.txt package_dir REGEX "^CoagulationCor
 if(NOT package_dir MATCHES "=${prefix}/")
     message(FATAL_ERROR "package found outside the prefix: ${package_dir}")
 endif()
+# The package brings the Qt the library was built with, and no other.
+if(QT_MAJOR EQUAL 6)
+    set(other_major 5)
+else()
+    set(other_major 6)
+endif()
+file(STRINGS ${WORK_DIR}/build/CMakeCache.txt qt_dir REGEX "^Qt${QT_MAJOR}Core_DIR:")
+file(STRINGS ${WORK_DIR}/build/CMakeCache.txt other_qt_dir REGEX "^Qt${other_major}Core_DIR:")
+if(NOT qt_dir OR qt_dir MATCHES "NOTFOUND" OR (other_qt_dir AND NOT other_qt_dir MATCHES "NOTFOUND"))
+    message(FATAL_ERROR "consumer did not find Qt ${QT_MAJOR} alone: '${qt_dir}' '${other_qt_dir}'")
+endif()
+message(STATUS "Qt ${QT_MAJOR}: ${qt_dir}")
 run(build ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 
 # The pkg-config file resolves, and points into the prefix wherever that is.

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -93,9 +94,13 @@ private slots:
     void evalOfThrowingScript();
     void loadScriptOfUtf8File();
     void loadScriptOfMissingFile();
+    void loadScriptThatThrows_data();
     void loadScriptThatThrows();
     void endlessScriptIsStopped_data();
     void endlessScriptIsStopped();
+    void scriptValueTypes_data();
+    void scriptValueTypes();
+    void scriptTimeLimitOnThreadWithoutEvents();
 
     void samplePrefix_data();
     void samplePrefix();
@@ -380,14 +385,40 @@ void tst_GlobalHelpers::loadScriptOfMissingFile()
     QVERIFY(catcher.boxes().isEmpty());
 }
 
+void tst_GlobalHelpers::loadScriptThatThrows_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<QString>("text"); // %1: the script's path
+    const QByteArray nested = "var x = 1;\n"
+                              "function check() {\n"
+                              "    throw new Error('\xe5\x9d\x8f\xe7\x9a\x84 value');\n"
+                              "}\n"
+                              "check();\n";
+    const QString nestedText = QString::fromUtf8("Error: 坏的 value\ncheck() at %1:3\n<global>() at %1:5");
+    QTest::newRow("nested function") << "throws.js" << nested << nestedText;
+    // Qt 6's engine names the file by URL; the box must still show the path.
+    QTest::newRow("path with URL characters") << QString::fromUtf8("坏 #1 %20;x.js") << nested
+                                              << nestedText;
+    QTest::newRow("thrown number") << "number.js" << QByteArray("\n\nthrow 42") << "42\n<global>() at %1:3";
+    // Qt 5's engine lists the native map() and the arguments of the anonymous function too.
+    const QByteArray callback = "[1].map(function () { throw new TypeError('no') })";
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QTest::newRow("callback of a native function")
+        << "map.js" << callback << "TypeError: no\n<anonymous>() at %1:1\n<global>() at %1:1";
+#else
+    QTest::newRow("callback of a native function")
+        << "map.js" << callback
+        << "TypeError: no\n<anonymous>(1, 0, 1) at %1:1\nmap() at -1\n<global>() at %1:1";
+#endif
+}
+
 void tst_GlobalHelpers::loadScriptThatThrows()
 {
-    const QString path = writeScript("throws.js",
-                                     "var x = 1;\n"
-                                     "function check() {\n"
-                                     "    throw new Error('坏的 value');\n"
-                                     "}\n"
-                                     "check();\n");
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, program);
+    QFETCH(QString, text);
+    const QString path = writeScript(fileName, program);
     QVERIFY(!path.isEmpty());
     ModalBoxCatcher catcher;
     const QVariant value = ::load_script(path);
@@ -396,8 +427,7 @@ void tst_GlobalHelpers::loadScriptThatThrows()
     const CapturedBox box = catcher.boxes().first();
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.title, QStringLiteral("Analyser"));
-    QCOMPARE(box.text,
-             QString::fromUtf8("Error: 坏的 value\ncheck() at %1:3\n<global>() at %1:5").arg(path));
+    QCOMPARE(box.text, text.arg(path));
 }
 
 void tst_GlobalHelpers::endlessScriptIsStopped_data()
@@ -436,6 +466,64 @@ void tst_GlobalHelpers::endlessScriptIsStopped()
     QVERIFY2(capturedWarnings.first().contains("200 ms")
                  && capturedWarnings.first().endsWith(": " + firstLine),
              qPrintable(capturedWarnings.first()));
+}
+
+// The conversions that differ between the two engines, and those that must not.
+void tst_GlobalHelpers::scriptValueTypes_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("path"); // keys and indexes down to the value, dot-separated
+    QTest::addColumn<QByteArray>("typeName"); // empty: an invalid variant
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QByteArray regExp = "QRegularExpression", function = "";
+#else
+    const QByteArray regExp = "QRegExp", function = "QVariantMap";
+#endif
+    QTest::newRow("null") << "null" << "" << QByteArray();
+    QTest::newRow("null in an object") << "({ n: null })" << "n" << QByteArray();
+    QTest::newRow("null in nested arrays") << "({ a: [[1, null]] })" << "a.0.1" << QByteArray();
+    QTest::newRow("whole number") << "6 / 2" << "" << QByteArray("int");
+    QTest::newRow("date") << "new Date(0)" << "" << QByteArray("QDateTime");
+    QTest::newRow("regular expression") << "/a+/i" << "" << regExp;
+    QTest::newRow("function") << "(function () {})" << "" << function;
+    QTest::newRow("function in an object") << "({ f: function () {} })" << "f" << function;
+    QTest::newRow("error message") << "throw new RangeError('r')" << "message" << QByteArray("QString");
+    QTest::newRow("error line") << "\nthrow new Error()" << "lineNumber" << QByteArray("int");
+    QTest::newRow("error file name") << "throw new Error()" << "fileName" << QByteArray("QString");
+}
+
+void tst_GlobalHelpers::scriptValueTypes()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, typeName);
+    QVariant value = ::eval(program);
+    for (const QString &step : path.split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
+        if (value.userType() == QMetaType::QVariantList)
+            value = value.toList().value(step.toInt());
+        else
+            value = value.toMap().value(step);
+    }
+    QCOMPARE(QByteArray(value.typeName()), typeName);
+}
+
+void tst_GlobalHelpers::scriptTimeLimitOnThreadWithoutEvents()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QSKIP("Qt 5's engine stops a script through the thread's events; this thread has none");
+#else
+    const int previousLimit = ::scriptTimeLimit();
+    ::setScriptTimeLimit(200);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("time limit of 200 ms"));
+    QVariant value = 1;
+    QElapsedTimer timer;
+    timer.start();
+    std::thread([&value] { value = ::eval(QStringLiteral("for (;;) {}")); }).join();
+    const qint64 elapsed = timer.elapsed();
+    ::setScriptTimeLimit(previousLimit);
+    QVERIFY(!value.isValid());
+    QVERIFY2(elapsed >= 200 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+#endif
 }
 
 void tst_GlobalHelpers::samplePrefix_data()
