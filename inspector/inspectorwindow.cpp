@@ -25,10 +25,11 @@ InspectorWindow::InspectorWindow(const QString &toolPath, QWidget *parent)
     , m_changes(new ChangesPage(toolPath, this))
 {
     setWindowTitle(tr("Site inspector - %1").arg(QDir::toNativeSeparators(QDir::currentPath())));
-    m_tabs->addTab(m_databases, tr("Databases"));
-    m_tabs->addTab(m_settings, tr("Settings"));
-    m_tabs->addTab(m_results, tr("Results and curves"));
-    m_tabs->addTab(m_changes, tr("Changes"));
+    // Alt and the underlined letter switches to a page.
+    m_tabs->addTab(m_databases, tr("&Databases"));
+    m_tabs->addTab(m_settings, tr("&Settings"));
+    m_tabs->addTab(m_results, tr("&Results and curves"));
+    m_tabs->addTab(m_changes, tr("&Changes"));
     setCentralWidget(m_tabs);
 
     QMenu *file = menuBar()->addMenu(tr("&File"));

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFont>
+#include <QImage>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTemporaryDir>
@@ -69,6 +70,28 @@ bool waitUntilRead(InspectorWindow *window)
                 && !window->changesPage()->isReading();
         },
         30000);
+}
+
+int differingPixels(const QImage &actualImage, const QImage &goldenImage)
+{
+    const QImage actual = actualImage.convertToFormat(QImage::Format_RGB32);
+    const QImage golden = goldenImage.convertToFormat(QImage::Format_RGB32);
+    if (actual.size() != golden.size())
+        return -1;
+    // Anti-aliasing may move a channel a little; a changed text or line moves it a lot.
+    const int tolerance = 48;
+    int different = 0;
+    for (int y = 0; y < actual.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(actual.constScanLine(y));
+        const auto *g = reinterpret_cast<const QRgb *>(golden.constScanLine(y));
+        for (int x = 0; x < actual.width(); ++x) {
+            if (qAbs(qRed(a[x]) - qRed(g[x])) > tolerance
+                || qAbs(qGreen(a[x]) - qGreen(g[x])) > tolerance
+                || qAbs(qBlue(a[x]) - qBlue(g[x])) > tolerance)
+                ++different;
+        }
+    }
+    return different;
 }
 
 } // namespace InspectorTestSite

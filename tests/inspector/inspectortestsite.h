@@ -6,6 +6,7 @@
 #include <QString>
 
 class InspectorWindow;
+class QImage;
 
 namespace InspectorTestSite {
 
@@ -22,6 +23,10 @@ InspectorWindow *openWindow();
 
 /*! Waits until every page of \a window has read the folder. */
 bool waitUntilRead(InspectorWindow *window);
+
+/*! The pixels of \a actual that differ from \a golden by more than anti-aliasing moves a
+    channel; -1 when the sizes differ. */
+int differingPixels(const QImage &actual, const QImage &golden);
 
 } // namespace InspectorTestSite
 
