@@ -201,6 +201,8 @@ void ChangesPage::compareNext()
         new QTreeWidgetItem(m_tree,
                             {tr("No backup in this folder: nothing has been upgraded "
                                 "here yet.")});
+    // Keyboard navigation starts at the top, however the reading and the focus met.
+    m_tree->setCurrentItem(m_tree->topLevelItem(0));
 }
 
 void ChangesPage::compared(int exitCode, QProcess::ExitStatus status)

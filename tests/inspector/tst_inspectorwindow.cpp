@@ -122,6 +122,10 @@ void tst_InspectorWindow::upgradeInARealWindow()
         return log.open(QIODevice::ReadOnly) && log.readAll().contains("every database ok");
     };
     QTRY_VERIFY_WITH_TIMEOUT(finished(), 60000);
+    // Then the inspector reads the folder again through dbupgrade; done when it runs no more.
+    const QString pid = QString::number(m_inspector.processId());
+    const auto idle = [&] { return !run(QStringLiteral("pgrep"), {QStringLiteral("-P"), pid}); };
+    QTRY_VERIFY_WITH_TIMEOUT(idle() && (QTest::qWait(500), idle()), 60000);
     QVERIFY(input({QStringLiteral("key"), QStringLiteral("alt+c")}));
 
     // The page is read again after the run; it is in its finished state once it matches.
