@@ -25,13 +25,13 @@ enum class Bound { Exactly, Replaced, Refused };
 
 bool hasLoneSurrogate(const QString &text)
 {
-    const int size = text.size();
-    for (int i = 0; i < size; ++i) {
-        const QChar c = text.at(i);
-        if (!c.isSurrogate())
+    const ushort *unit = text.utf16();
+    const ushort *end = unit + text.size();
+    for (; unit != end; ++unit) {
+        if ((*unit & 0xf800) != 0xd800) // not a surrogate: nearly every unit
             continue;
-        if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate())
-            ++i;
+        if (QChar::isHighSurrogate(*unit) && unit + 1 != end && QChar::isLowSurrogate(unit[1]))
+            ++unit;
         else
             return true;
     }
