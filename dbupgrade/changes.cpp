@@ -15,6 +15,16 @@
 
 namespace {
 
+// The names found on either side, sorted, each once.
+template<typename Map>
+QStringList namesOfEither(const Map &old, const Map &now)
+{
+    QStringList names = old.keys() + now.keys();
+    names.removeDuplicates();
+    names.sort();
+    return names;
+}
+
 bool same(const QVariant &a, const QVariant &b)
 {
     return a.isNull() == b.isNull() && (a.isNull() || (a.userType() == b.userType() && a == b));
@@ -139,9 +149,7 @@ void compare(const QString &fileName, const QString &backup, const Snapshot &old
     bool changed = old.version != now.version;
 
     QJsonArray schema;
-    QStringList objects = old.schema.keys() + now.schema.keys();
-    objects.removeDuplicates();
-    objects.sort();
+    const QStringList objects = namesOfEither(old.schema, now.schema);
     for (const QString &name : qAsConst(objects)) {
         const bool added = !old.schema.contains(name);
         const bool removed = !now.schema.contains(name);
@@ -165,9 +173,7 @@ void compare(const QString &fileName, const QString &backup, const Snapshot &old
     object->insert(QStringLiteral("schema"), schema);
 
     QJsonArray rows;
-    QStringList tables = old.rowCounts.keys() + now.rowCounts.keys();
-    tables.removeDuplicates();
-    tables.sort();
+    const QStringList tables = namesOfEither(old.rowCounts, now.rowCounts);
     for (const QString &table : qAsConst(tables)) {
         const bool before = old.rowCounts.contains(table);
         const bool after = now.rowCounts.contains(table);
@@ -199,9 +205,7 @@ void compare(const QString &fileName, const QString &backup, const Snapshot &old
     }
 
     QJsonArray settings;
-    QStringList names = old.settings.keys() + now.settings.keys();
-    names.removeDuplicates();
-    names.sort();
+    const QStringList names = namesOfEither(old.settings, now.settings);
     for (const QString &name : qAsConst(names)) {
         const bool gained = !old.settings.contains(name);
         const bool lost = !now.settings.contains(name);
