@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "curveplot.h"
 
+#include "plotaxes.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,43 +12,10 @@
 
 namespace {
 
-// Ticks at 1, 2 or 5 times a power of ten, about five over the range.
-double tickStep(double range)
-{
-    if (!(range > 0.0) || !std::isfinite(range))
-        return 1.0;
-    const double raw = range / 5.0;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double factor : {1.0, 2.0, 5.0}) {
-        if (raw <= factor * magnitude)
-            return factor * magnitude;
-    }
-    return 10.0 * magnitude;
-}
-
-struct Range
-{
-    double min = 0.0;
-    double max = 1.0;
-};
-
-Range paddedRange(double min, double max)
-{
-    if (!std::isfinite(min) || !std::isfinite(max) || min > max)
-        return {};
-    if (max - min < 1e-9) {
-        const double pad = std::abs(min) > 1e-9 ? std::abs(min) * 0.05 : 0.5;
-        return {min - pad, max + pad};
-    }
-    const double step = tickStep(max - min);
-    return {std::floor(min / step) * step, std::ceil(max / step) * step};
-}
-
-QString tickLabel(double value, double step)
-{
-    const int decimals = step >= 1.0 ? 0 : int(std::ceil(-std::log10(step)));
-    return QString::number(value, 'f', decimals);
-}
+using PlotAxes::paddedRange;
+using PlotAxes::Range;
+using PlotAxes::tickLabel;
+using PlotAxes::tickStep;
 
 // \a span gives the x range and the segment boundaries; \a curve the points drawn.
 void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve, const QString &yTitle,
@@ -98,9 +67,8 @@ void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve, co
         painter.drawLine(left, plot.top(), left, plot.bottom());
         painter.setPen(Qt::black);
         painter.drawLine(left, plot.bottom(), left, plot.bottom() + 4);
-        const double shown = std::abs(x) < xStep * 1e-6 ? 0.0 : x;
         painter.drawText(QRect(left - 40, plot.bottom() + 5, 80, metrics.height()),
-                         Qt::AlignHCenter | Qt::AlignTop, tickLabel(shown, xStep));
+                         Qt::AlignHCenter | Qt::AlignTop, tickLabel(x, xStep));
     }
     const double firstY = std::ceil(ys.min / yStep - 1e-9) * yStep;
     for (int k = 0; k <= 100; ++k) {
@@ -112,10 +80,8 @@ void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve, co
         painter.drawLine(plot.left(), top, plot.right(), top);
         painter.setPen(Qt::black);
         painter.drawLine(plot.left() - 4, top, plot.left(), top);
-        // "-0" would be a rounding artefact of the tick sum.
-        const double shown = std::abs(y) < yStep * 1e-6 ? 0.0 : y;
         painter.drawText(QRect(frame.left(), top - metrics.height() / 2, 56, metrics.height()),
-                         Qt::AlignRight | Qt::AlignVCenter, tickLabel(shown, yStep));
+                         Qt::AlignRight | Qt::AlignVCenter, tickLabel(y, yStep));
     }
     painter.setPen(Qt::black);
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());

@@ -1,7 +1,9 @@
-// Main window of the site inspector: the databases, settings and results of one folder.
+// Main window of the site inspector: the databases, settings, results, changes and calibration
+// curves of one folder.
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "inspectorwindow.h"
 
+#include "calibrationpage.h"
 #include "changespage.h"
 #include "databasespage.h"
 #include "profile.h"
@@ -23,6 +25,7 @@ InspectorWindow::InspectorWindow(const QString &toolPath, QWidget *parent)
     , m_settings(new SettingsPage(this))
     , m_results(new ResultsPage(this))
     , m_changes(new ChangesPage(toolPath, this))
+    , m_calibration(new CalibrationPage(this))
 {
     setWindowTitle(tr("Site inspector - %1").arg(QDir::toNativeSeparators(QDir::currentPath())));
     // Alt and the underlined letter switches to a page.
@@ -30,6 +33,7 @@ InspectorWindow::InspectorWindow(const QString &toolPath, QWidget *parent)
     m_tabs->addTab(m_settings, tr("&Settings"));
     m_tabs->addTab(m_results, tr("&Results and curves"));
     m_tabs->addTab(m_changes, tr("&Changes"));
+    m_tabs->addTab(m_calibration, tr("Ca&libration"));
     setCentralWidget(m_tabs);
 
     QMenu *file = menuBar()->addMenu(tr("&File"));
@@ -48,6 +52,7 @@ InspectorWindow::InspectorWindow(const QString &toolPath, QWidget *parent)
     m_settings->setStore(&Profile::instance());
     m_results->reload();
     m_changes->reload();
+    m_calibration->reload();
 }
 
 void InspectorWindow::openAnotherFolder()
@@ -75,4 +80,5 @@ void InspectorWindow::rereadSettingsAndResults()
     m_settings->setStore(m_freshStore);
     m_results->reload();
     m_changes->reload();
+    m_calibration->reload();
 }

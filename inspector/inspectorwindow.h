@@ -1,10 +1,12 @@
-// Main window of the site inspector: the databases, settings and results of one folder.
+// Main window of the site inspector: the databases, settings, results, changes and calibration
+// curves of one folder.
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #ifndef INSPECTORWINDOW_H
 #define INSPECTORWINDOW_H
 
 #include <QMainWindow>
 
+class CalibrationPage;
 class ChangesPage;
 class DatabasesPage;
 class Profile;
@@ -20,7 +22,7 @@ class InspectorWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    enum Page { DatabasesTab, SettingsTab, ResultsTab, ChangesTab };
+    enum Page { DatabasesTab, SettingsTab, ResultsTab, ChangesTab, CalibrationTab };
 
     explicit InspectorWindow(const QString &toolPath, QWidget *parent = nullptr);
 
@@ -29,6 +31,7 @@ public:
     SettingsPage *settingsPage() const { return m_settings; }
     ResultsPage *resultsPage() const { return m_results; }
     ChangesPage *changesPage() const { return m_changes; }
+    CalibrationPage *calibrationPage() const { return m_calibration; }
 
     /*! \brief Reads every page again, the settings through a fresh store: an upgrade
         rewrites table profile behind the store's copy in memory. */
@@ -45,6 +48,7 @@ private:
     SettingsPage *m_settings;
     ResultsPage *m_results;
     ChangesPage *m_changes;
+    CalibrationPage *m_calibration;
     Profile *m_freshStore = nullptr;
 };
 

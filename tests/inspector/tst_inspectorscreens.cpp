@@ -1,6 +1,7 @@
 // Screenshots of the inspector's pages on the example site before and after an upgrade,
 // compared with the golden pictures in golden/.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+#include "calibrationpage.h"
 #include "inspectortestsite.h"
 #include "inspectorwindow.h"
 #include "resultspage.h"
@@ -43,21 +44,28 @@ void tst_InspectorScreens::page_data()
 {
     QTest::addColumn<int>("tab");
     QTest::addColumn<bool>("afterUpgrade");
+    QTest::addColumn<int>("curve"); // the calibration curve shown
     // Rows run in order: the folder is upgraded once, before the first "after" row.
-    QTest::newRow("databases-before") << int(InspectorWindow::DatabasesTab) << false;
-    QTest::newRow("settings-before") << int(InspectorWindow::SettingsTab) << false;
-    QTest::newRow("results-before") << int(InspectorWindow::ResultsTab) << false;
-    QTest::newRow("changes-before") << int(InspectorWindow::ChangesTab) << false;
-    QTest::newRow("databases-after") << int(InspectorWindow::DatabasesTab) << true;
-    QTest::newRow("settings-after") << int(InspectorWindow::SettingsTab) << true;
-    QTest::newRow("results-after") << int(InspectorWindow::ResultsTab) << true;
-    QTest::newRow("changes-after") << int(InspectorWindow::ChangesTab) << true;
+    QTest::newRow("databases-before") << int(InspectorWindow::DatabasesTab) << false << 0;
+    QTest::newRow("settings-before") << int(InspectorWindow::SettingsTab) << false << 0;
+    QTest::newRow("results-before") << int(InspectorWindow::ResultsTab) << false << 0;
+    QTest::newRow("changes-before") << int(InspectorWindow::ChangesTab) << false << 0;
+    // PT on log axes, refitted by the upgrade; DD, logistic after it.
+    QTest::newRow("calibration-before") << int(InspectorWindow::CalibrationTab) << false << 4;
+    QTest::newRow("databases-after") << int(InspectorWindow::DatabasesTab) << true << 0;
+    QTest::newRow("settings-after") << int(InspectorWindow::SettingsTab) << true << 0;
+    QTest::newRow("results-after") << int(InspectorWindow::ResultsTab) << true << 0;
+    QTest::newRow("changes-after") << int(InspectorWindow::ChangesTab) << true << 0;
+    QTest::newRow("calibration-after") << int(InspectorWindow::CalibrationTab) << true << 4;
+    QTest::newRow("calibration-after-logistic")
+        << int(InspectorWindow::CalibrationTab) << true << 3;
 }
 
 void tst_InspectorScreens::page()
 {
     QFETCH(int, tab);
     QFETCH(bool, afterUpgrade);
+    QFETCH(int, curve);
     if (afterUpgrade && !m_upgraded) {
         // Outside the window, so the picture holds no run times or log lines.
         QProcess tool;
@@ -73,6 +81,8 @@ void tst_InspectorScreens::page()
     if (tab == InspectorWindow::ResultsTab)
         QVERIFY(m_window->resultsPage()->selectTest(afterUpgrade ? QStringLiteral("PT")
                                                                  : QStringLiteral("APTT")));
+    if (tab == InspectorWindow::CalibrationTab)
+        QVERIFY(m_window->calibrationPage()->selectCurve(curve));
     QTest::qWait(50);
     const QImage actual = m_window->grab().toImage().convertToFormat(QImage::Format_RGB32);
 

@@ -1,0 +1,137 @@
+// Axes of the inspector's plots: ranges, tick steps and tick labels, linear or decimal-log.
+// SPDX-License-Identifier: LicenseRef-Proprietary
+#include "plotaxes.h"
+
+#include <cmath>
+#include <limits>
+
+namespace PlotAxes {
+
+double tickStep(double range)
+{
+    if (!(range > 0.0) || !std::isfinite(range))
+        return 1.0;
+    const double raw = range / 5.0;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double factor : {1.0, 2.0, 5.0}) {
+        if (raw <= factor * magnitude)
+            return factor * magnitude;
+    }
+    return 10.0 * magnitude;
+}
+
+Range paddedRange(double min, double max)
+{
+    if (!std::isfinite(min) || !std::isfinite(max) || min > max)
+        return {};
+    if (max - min < 1e-9) {
+        const double pad = std::abs(min) > 1e-9 ? std::abs(min) * 0.05 : 0.5;
+        return {min - pad, max + pad};
+    }
+    const double step = tickStep(max - min);
+    return {std::floor(min / step) * step, std::ceil(max / step) * step};
+}
+
+QString tickLabel(double value, double step)
+{
+    const int decimals = step >= 1.0 ? 0 : int(std::ceil(-std::log10(step)));
+    // "-0" would be a rounding artefact of the tick sum.
+    return QString::number(std::abs(value) < step * 1e-6 ? 0.0 : value, 'f', decimals);
+}
+
+namespace {
+
+// 1, 2 and 5 times each power of ten: the values a log axis marks.
+const double LogSteps[] = {1.0, 2.0, 5.0};
+
+double logFloor(double value)
+{
+    const double decade = std::floor(value);
+    double best = decade;
+    for (double step : LogSteps) {
+        const double candidate = decade + std::log10(step);
+        if (candidate <= value + 1e-9)
+            best = candidate;
+    }
+    return best;
+}
+
+double logCeil(double value)
+{
+    const double decade = std::floor(value);
+    for (double step : LogSteps) {
+        const double candidate = decade + std::log10(step);
+        if (candidate >= value - 1e-9)
+            return candidate;
+    }
+    return decade + 1.0;
+}
+
+} // namespace
+
+Axis::Axis(double min, double max, bool log)
+    : m_log(log)
+{
+    if (!log) {
+        m_range = paddedRange(min, max);
+        return;
+    }
+    if (!(min > 0.0) || !(max >= min) || !std::isfinite(max)) {
+        m_range = {0.0, 1.0};
+        return;
+    }
+    m_range = {logFloor(std::log10(min)), logCeil(std::log10(max))};
+    if (m_range.max - m_range.min < 1e-9)
+        m_range = {m_range.min - std::log10(2.0), m_range.max + std::log10(2.0)};
+}
+
+double Axis::fraction(double value) const
+{
+    double at = value;
+    if (m_log)
+        at = value > 0.0 ? std::log10(value) : std::numeric_limits<double>::quiet_NaN();
+    return (at - m_range.min) / (m_range.max - m_range.min);
+}
+
+double Axis::valueAt(double fraction) const
+{
+    const double at = m_range.min + fraction * (m_range.max - m_range.min);
+    return m_log ? std::pow(10.0, at) : at;
+}
+
+QVector<double> Axis::ticks() const
+{
+    QVector<double> result;
+    if (!m_log) {
+        const double step = tickStep(m_range.max - m_range.min);
+        const double first = std::ceil(m_range.min / step - 1e-9) * step;
+        for (int k = 0; k <= 100; ++k) {
+            const double value = first + k * step;
+            if (value > m_range.max + step * 1e-6)
+                break;
+            result.append(value);
+        }
+        return result;
+    }
+    // Over many decades the decades alone, else 1, 2 and 5 of each.
+    const bool decadesOnly = m_range.max - m_range.min > 3.0;
+    for (double decade = std::floor(m_range.min); decade <= m_range.max + 1e-9; decade += 1.0) {
+        for (double step : LogSteps) {
+            if (decadesOnly && step != 1.0)
+                continue;
+            const double at = decade + std::log10(step);
+            if (at >= m_range.min - 1e-9 && at <= m_range.max + 1e-9)
+                result.append(std::pow(10.0, at));
+        }
+    }
+    return result;
+}
+
+QString Axis::label(double tick) const
+{
+    if (!m_log)
+        return tickLabel(tick, tickStep(m_range.max - m_range.min));
+    return QString::number(tick, 'g', 6);
+}
+
+} // namespace PlotAxes
