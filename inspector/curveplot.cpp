@@ -124,6 +124,7 @@ CurvePlot::CurvePlot(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("curvePlot"));
+    setAccessibleName(tr("Clot curve"));
     setMinimumSize(320, 240);
 }
 

@@ -62,6 +62,7 @@ DatabasesPage::DatabasesPage(const QString &toolPath, QWidget *parent)
     , m_output(new QPlainTextEdit(this))
 {
     m_table->setObjectName(QStringLiteral("databaseTable"));
+    m_table->setAccessibleName(tr("Databases of the folder"));
     m_table->setRootIsDecorated(false);
     m_table->setHeaderLabels(
         {tr("Database"), tr("Size"), tr("Version found"), tr("Current version"), tr("State")});
@@ -71,10 +72,13 @@ DatabasesPage::DatabasesPage(const QString &toolPath, QWidget *parent)
     m_table->setColumnWidth(FoundColumn, 110);
     m_table->setColumnWidth(CurrentColumn, 120);
     m_upgradeButton->setObjectName(QStringLiteral("upgradeButton"));
+    m_upgradeButton->setAccessibleName(tr("Upgrade the folder"));
     m_upgradeButton->setEnabled(false);
+    m_progress->setAccessibleName(tr("Upgrade progress"));
     m_progress->setRange(0, 1);
     m_progress->setValue(0);
     m_output->setObjectName(QStringLiteral("upgradeOutput"));
+    m_output->setAccessibleName(tr("Upgrade output"));
     m_output->setReadOnly(true);
     m_output->setPlaceholderText(tr("The upgrade's lines and its log appear here."));
 

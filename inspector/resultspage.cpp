@@ -89,13 +89,14 @@ ResultsPage::ResultsPage(QWidget *parent)
     , m_model(new QStandardItemModel(0, 6, this))
     , m_view(new QTableView(this))
     , m_plot(new CurvePlot(this))
-    , m_exportButton(new QPushButton(tr("Export PNG..."), this))
+    , m_exportButton(new QPushButton(tr("&Export PNG..."), this))
     , m_count(new QLabel(this))
 {
     qRegisterMetaType<QVector<ResultRow>>();
     m_model->setHorizontalHeaderLabels(
         {tr("Patient"), tr("Sample"), tr("Date"), tr("Test"), tr("Result"), tr("Unit")});
     m_view->setObjectName(QStringLiteral("resultTable"));
+    m_view->setAccessibleName(tr("Results"));
     m_view->setModel(m_model);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -109,6 +110,7 @@ ResultsPage::ResultsPage(QWidget *parent)
     for (int column = 0; column < 5; ++column)
         m_view->setColumnWidth(column, widths[column]);
     m_exportButton->setObjectName(QStringLiteral("exportButton"));
+    m_exportButton->setAccessibleName(tr("Export the clot curve as PNG"));
     m_exportButton->setEnabled(false);
 
     auto *left = new QWidget(this);

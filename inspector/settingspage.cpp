@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -206,12 +207,17 @@ SettingsPage::SettingsPage(QWidget *parent)
     m_view->setModel(m_proxy);
     m_view->setItemDelegate(new TextDelegate(m_view));
     m_view->setObjectName(QStringLiteral("settingsTree"));
+    m_view->setAccessibleName(tr("Settings"));
     m_view->header()->resizeSection(0, 280);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_filter->setObjectName(QStringLiteral("settingsFilter"));
     m_filter->setPlaceholderText(tr("Filter by key or value"));
     m_filter->setClearButtonEnabled(true);
     m_filter->setAccessibleName(tr("Filter"));
+    // The filter's keyboard path: it has no label to carry a mnemonic.
+    // Window-wide, yet only while this page is the one shown.
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, m_filter,
+            [this] { m_filter->setFocus(Qt::ShortcutFocusReason); });
     m_edit->setObjectName(QStringLiteral("settingsEdit"));
     m_edit->setAccessibleName(tr("Edit settings"));
     m_edit->setToolTip(tr("Values are read-only until this is on; a changed value is written "

@@ -10,6 +10,9 @@
 #include "testdatabase.h"
 
 #include <QFile>
+#include <QAbstractButton>
+#include <QSet>
+#include <QTabWidget>
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
@@ -31,6 +34,7 @@ class tst_InspectorInteraction : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void keyboardPathsAndNames();
     void editRefusedWhileProfileHeld();
     void editSetting();
     void resultsInBatches();
@@ -61,6 +65,35 @@ void tst_InspectorInteraction::initTestCase()
 void tst_InspectorInteraction::cleanupTestCase()
 {
     delete m_window;
+}
+
+// Every page has its own Alt key; every control of ours is named for a screen reader, and
+// each button has a mnemonic.
+void tst_InspectorInteraction::keyboardPathsAndNames()
+{
+    QSet<QChar> mnemonics;
+    for (int i = 0; i < m_window->tabs()->count(); ++i) {
+        const QString text = m_window->tabs()->tabText(i);
+        const int amp = text.indexOf(QLatin1Char('&'));
+        QVERIFY2(amp >= 0 && amp + 1 < text.size(), qPrintable(text));
+        QVERIFY2(!mnemonics.contains(text.at(amp + 1).toLower()), qPrintable(text));
+        mnemonics << text.at(amp + 1).toLower();
+    }
+    QList<QWidget *> widgets;
+    for (int i = 0; i < m_window->tabs()->count(); ++i)
+        widgets += m_window->tabs()->widget(i)->findChildren<QWidget *>();
+    int named = 0;
+    for (const QWidget *widget : qAsConst(widgets)) {
+        if (widget->objectName().isEmpty() || widget->objectName().startsWith(QLatin1String("qt_"))
+            || qobject_cast<const QLabel *>(widget))
+            continue;
+        QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+        if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+            QVERIFY2(button->text().contains(QLatin1Char('&')),
+                     qPrintable(button->objectName() + QLatin1Char(' ') + button->text()));
+        ++named;
+    }
+    QVERIFY(named >= 10);
 }
 
 // Another program reading profile.db holds a lock on it: Edit is refused and says why; once it
