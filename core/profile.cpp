@@ -10,10 +10,12 @@
 #include "sqlwarning_p.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
 #include <QSqlDriver>
 #include <QThread>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
@@ -26,12 +28,17 @@ const char QcConnection[] = "qc.db";
 const char SyslogConnection[] = "syslog.db";
 
 const char ConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=30000";
+// Without write access SQLite also leaves a missing file missing.
+const char ReadOnlyConnectOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=30000";
 
-QSqlDatabase addConnection(const QString &name, const QString &fileName)
+std::atomic<Profile::OpenMode> defaultMode {Profile::ReadWrite};
+
+QSqlDatabase addConnection(const QString &name, const QString &fileName, Profile::OpenMode mode)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(fileName);
-    db.setConnectOptions(QLatin1String(ConnectOptions));
+    db.setConnectOptions(
+        QLatin1String(mode == Profile::ReadOnly ? ReadOnlyConnectOptions : ConnectOptions));
     return db;
 }
 
@@ -55,8 +62,10 @@ struct NamedCopies : ProfileNamed::ThreadCopies
 class ProfilePrivate
 {
 public:
-    explicit ProfilePrivate(Profile *profile)
+    ProfilePrivate(Profile *profile, const QString &fileName, Profile::OpenMode openMode)
         : q(profile)
+        , mode(openMode)
+        , label(QFileInfo(fileName).fileName())
     {
     }
     ~ProfilePrivate() { ProfileNamed::endStore(id); }
@@ -76,8 +85,19 @@ public:
     void storeLocked(const QString &key, const QVariant &value, bool save)
     {
         values.insert(key, value);
-        if (save)
+        if (save && mode == Profile::ReadWrite)
             writer->stage(key, value);
+    }
+
+    // After the store's lock is released, as a message handler may save a setting itself.
+    void requestWrite(const QString &key)
+    {
+        if (mode == Profile::ReadWrite)
+            writer->requestWrite();
+        else if (!refusedSave.exchange(true))
+            qCWarning(lcProfile).noquote().nospace()
+                << CorePrivate::unitName(__FILE__) << ':' << __LINE__ << ": " << label
+                << " is open read-only: the change of " << key << " stays in memory";
     }
 
     void moveToMainThread();
@@ -114,7 +134,7 @@ public:
             storeLocked(name, variant, save);
         }
         if (save) {
-            writer->requestWrite();
+            requestWrite(name);
             emit q->valueChanged(name, variant);
         }
     }
@@ -126,6 +146,10 @@ public:
     }
 
     Profile *q;
+    const Profile::OpenMode mode;
+    const QString label; // the file's name, for the log
+    // A read-only store was asked to save: memory and file differ for good.
+    std::atomic<bool> refusedSave {false};
     const quint64 id = ProfileNamed::beginStore();
     // Table `profile` in memory, with placeholders (invalid values) for keys looked up in vain.
     QHash<QString, QVariant> values;
@@ -173,13 +197,34 @@ Profile &Profile::instance()
 Profile::Profile(QObject *parent)
     : QObject(parent)
 {
-    init(QLatin1String(ProfileConnection));
+    init(QLatin1String(ProfileConnection), defaultMode.load());
 }
 
 Profile::Profile(const QString &fileName, QObject *parent)
     : QObject(parent)
 {
-    init(fileName);
+    init(fileName, defaultMode.load());
+}
+
+Profile::Profile(const QString &fileName, OpenMode mode, QObject *parent)
+    : QObject(parent)
+{
+    init(fileName, mode);
+}
+
+void Profile::setDefaultOpenMode(OpenMode mode)
+{
+    defaultMode.store(mode);
+}
+
+Profile::OpenMode Profile::defaultOpenMode()
+{
+    return defaultMode.load();
+}
+
+Profile::OpenMode Profile::openMode() const
+{
+    return d->mode;
 }
 
 Profile::~Profile()
@@ -188,11 +233,11 @@ Profile::~Profile()
     delete d;
 }
 
-void Profile::init(const QString &fileName)
+void Profile::init(const QString &fileName, OpenMode mode)
 {
-    d = new ProfilePrivate(this);
+    d = new ProfilePrivate(this, fileName, mode);
 
-    QSqlDatabase db = addConnection(QLatin1String(ProfileConnection), fileName);
+    QSqlDatabase db = addConnection(QLatin1String(ProfileConnection), fileName, mode);
     if (!db.open())
         warning(tr("无法加载配置文件 %1\n%2").arg(fileName, db.lastError().text()));
 
@@ -204,7 +249,7 @@ void Profile::init(const QString &fileName)
     QHash<QString, ProfileStorage::StoredName> oddNames;
     ProfileStorage::Handle handle;
     {
-        ProfileReader reader(fileName);
+        ProfileReader reader(fileName, mode == ReadOnly);
         const int tables = reader.tableCount();
         bool loaded = false;
         if (tables >= 0 || !reader.isBusy()) {
@@ -226,7 +271,7 @@ void Profile::init(const QString &fileName)
 
     for (const char *name : {DataConnection, QcConnection, SyslogConnection}) {
         const QString fileName = QLatin1String(name);
-        QSqlDatabase other = addConnection(fileName, fileName);
+        QSqlDatabase other = addConnection(fileName, fileName, mode);
         if (!other.open())
             warning(tr("无法打开数据库文件 %1").arg(fileName));
         if (other.tables(QSql::Tables).isEmpty())
@@ -283,7 +328,7 @@ void Profile::setValue(const QString &key, const QVariant &value, bool save)
         d->storeLocked(key, value, save);
     }
     if (save) {
-        d->writer->requestWrite();
+        d->requestWrite(key);
         emit valueChanged(key, value);
     }
 }
@@ -293,9 +338,10 @@ void Profile::remove(const QString &key)
     {
         std::unique_lock<std::shared_mutex> locker(d->lock);
         d->values.remove(key);
-        d->writer->stage(key, QVariant());
+        if (d->mode == ReadWrite)
+            d->writer->stage(key, QVariant());
     }
-    d->writer->requestWrite();
+    d->requestWrite(key);
     emit keyRemoved(key);
 }
 
@@ -307,7 +353,7 @@ QStringList Profile::keys() const
 
 bool Profile::sync()
 {
-    return d->writer->sync();
+    return d->writer->sync() && !d->refusedSave.load();
 }
 
 // The named settings: the first read fills the shared cache, which only the setter changes

@@ -85,11 +85,28 @@ class ProfilePrivate;
     NULL), come back as a null QString: found, but 0 or empty when converted. A text with a lone
     UTF-16 surrogate is stored with U+FFFD in its place (and a warning). A value of a type without
     a text form (a QVariantMap, say) is not written; a warning names its key.
+
+    \par Read-only stores
+    A store opened ReadOnly (see OpenMode) reads profile.db and opens the four connections
+    without write access, for a tool that must look at an instrument folder and leave it as it
+    was. A missing file is not created: it is reported as a file that cannot be opened. Values
+    load and read as usual. A save (setValue(), set_key(…, true), remove()) changes memory only,
+    as one without save does, but still emits valueChanged() or keyRemoved(), since what readers
+    see did change; the first such save of the store logs one warning naming its key, and sync()
+    returns false from then on, since those changes never reach the file. Nothing is written,
+    not at sync(), not when the store or the application object goes, not at exit.
 */
 class CORE_EXPORT Profile : public QObject
 {
     Q_OBJECT
 public:
+    /*! \brief Whether the store may change its files. */
+    enum OpenMode {
+        ReadWrite, //!< Loads and writes profile.db; SQLite creates a missing file.
+        ReadOnly   //!< Only reads; a missing file stays missing and a save stays in memory.
+    };
+    Q_ENUM(OpenMode)
+
     /*! \brief The process-wide store over "profile.db", created on the first call and owned by
         the application's main thread whichever thread makes that call. It is never destroyed, so
         a thread still saving while the process exits is safe; its changes are written when the
@@ -101,7 +118,17 @@ public:
     explicit Profile(QObject *parent = nullptr);
     /*! \brief A store over the settings database \a fileName. */
     Profile(const QString &fileName, QObject *parent);
+    /*! \brief A store over the settings database \a fileName, opened in \a mode. */
+    Profile(const QString &fileName, OpenMode mode, QObject *parent = nullptr);
     ~Profile() override;
+
+    /*! \brief The mode of the stores made afterwards by the constructors without one, and of
+        instance() when it is first called: set it before that call, for example first thing in
+        main(). ReadWrite unless set; any thread may call it. */
+    static void setDefaultOpenMode(OpenMode mode);
+    static OpenMode defaultOpenMode();
+    /*! \brief The mode the store was opened in, for its life. */
+    OpenMode openMode() const;
 
     //!@{
     /*! \brief The connections to profile.db, data.db, qc.db and syslog.db, opened by the store. */
@@ -126,7 +153,8 @@ public:
     QStringList keys() const;
     /*! \brief Writes every saved change not yet in the file now, from any thread, waiting up to
         30 s for a file another program holds; true when all of them reached the file (like
-        QSettings::sync() with status()). */
+        QSettings::sync() with status()). A read-only store writes nothing: false once a save
+        has stayed in memory. */
     bool sync();
 
 #define PROFILE_DECLARE_SETTING(Type, key) \
@@ -141,15 +169,17 @@ public:
 #undef PROFILE_DECLARE_SETTING
 
 Q_SIGNALS:
-    /*! \brief \a key was set to \a value with save; the row is written on the store's thread. */
+    /*! \brief \a key was set to \a value with save; the row is written on the store's thread
+        (a read-only store emits it too, and writes nothing). */
     void valueChanged(const QString &key, const QVariant &value);
-    /*! \brief \a key was removed; its row is deleted on the store's thread. */
+    /*! \brief \a key was removed; its row is deleted on the store's thread (a read-only store
+        emits it too, and deletes nothing). */
     void keyRemoved(const QString &key);
 
 private:
     Q_DISABLE_COPY(Profile)
     friend class ProfilePrivate;
-    void init(const QString &fileName);
+    void init(const QString &fileName, OpenMode mode);
 
     ProfilePrivate *d;
 };

@@ -67,12 +67,12 @@ QVariant column(sqlite3_stmt *statement, int i)
 
 } // namespace
 
-ProfileReader::ProfileReader(const QString &fileName)
+ProfileReader::ProfileReader(const QString &fileName, bool readOnly)
 {
     sqlite3 *db = nullptr;
     // The handle is used by one thread at a time (the writer's lock), so it needs no mutex.
-    m_code = sqlite3_open_v2(fileName.toUtf8().constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    const int access = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    m_code = sqlite3_open_v2(fileName.toUtf8().constData(), &db, access | SQLITE_OPEN_NOMUTEX,
                              nullptr);
     m_handle.reset(db);
     if (m_code == SQLITE_OK)

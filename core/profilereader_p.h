@@ -42,12 +42,13 @@ QString errorText(sqlite3 *db, int code);
     Opens the settings database and reads table `profile` into a hash, in one read transaction.
     Values come out as Qt's SQLite driver returns them (integer as qlonglong, real as double,
     text as QString, blob as QByteArray, NULL as a null QString), except that an empty blob stays
-    an empty, non-null QByteArray. The handle goes on to the writer afterwards.
+    an empty, non-null QByteArray. The handle goes on to the writer afterwards. Read-only, the
+    file is opened without write access and a missing one is not created.
 */
 class ProfileReader
 {
 public:
-    explicit ProfileReader(const QString &fileName);
+    explicit ProfileReader(const QString &fileName, bool readOnly = false);
 
     bool isOpen() const { return m_handle != nullptr; }
     // A lock held by another connection past the busy time-out.

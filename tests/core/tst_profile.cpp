@@ -77,6 +77,28 @@ int storedCount(const QString &key)
                                 {key})
         .toInt();
 }
+
+// Every file of the current folder with its bytes.
+QMap<QString, QByteArray> folderSnapshot()
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : QDir().entryList(QDir::Files | QDir::Hidden)) {
+        QFile file(name);
+        files.insert(name, file.open(QIODevice::ReadOnly) ? file.readAll() : "unreadable");
+    }
+    return files;
+}
+
+// While set, the store's warnings go here instead of the test's log.
+QStringList *keptWarnings = nullptr;
+QtMessageHandler testHandler = nullptr;
+void keepStoreWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (keptWarnings && type == QtWarningMsg && qstrcmp(context.category, "core.profile") == 0)
+        keptWarnings->append(text);
+    else
+        testHandler(type, context, text);
+}
 } // namespace
 
 class tst_Profile : public QObject
@@ -107,6 +129,8 @@ private slots:
     void missingDataDatabase_data();
     void missingDataDatabase();
     void connectionsAreRegistered();
+    void readOnlyStoreLeavesFolderAsItWas_data();
+    void readOnlyStoreLeavesFolderAsItWas();
 
     void namedSettingDefaultSticks();
     void namedSettingIgnoresLaterGenericSet();
@@ -146,6 +170,7 @@ void tst_Profile::initTestCase()
     QCoreApplication::setApplicationName(QStringLiteral("Analyser"));
     qRegisterMetaType<QProcess::ExitStatus>();
     m_oldDir = QDir::currentPath();
+    testHandler = qInstallMessageHandler(keepStoreWarnings);
 }
 
 void tst_Profile::init()
@@ -157,6 +182,8 @@ void tst_Profile::init()
 
 void tst_Profile::cleanup()
 {
+    keptWarnings = nullptr;
+    Profile::setDefaultOpenMode(Profile::ReadWrite);
     QDir::setCurrent(m_oldDir);
     m_dir.reset();
 }
@@ -472,6 +499,56 @@ void tst_Profile::connectionsAreRegistered()
         QVERIFY(db.isOpen());
         QCOMPARE(db.connectOptions(), QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     }
+}
+
+void tst_Profile::readOnlyStoreLeavesFolderAsItWas_data()
+{
+    QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<bool>("byDefault"); // the mode set with setDefaultOpenMode()
+    QTest::newRow("qc.db, syslog.db missing") << QStringList {"qc.db", "syslog.db"} << false;
+    QTest::newRow("profile.db missing, default mode") << QStringList {"profile.db"} << true;
+}
+
+void tst_Profile::readOnlyStoreLeavesFolderAsItWas()
+{
+    QFETCH(QStringList, missing);
+    QFETCH(bool, byDefault);
+    seed();
+    for (const QString &file : missing)
+        QVERIFY(QFile::remove(file));
+    const bool loads = !missing.contains("profile.db");
+    const QMap<QString, QByteArray> before = folderSnapshot();
+    ModalBoxCatcher catcher;
+    QStringList warnings;
+    keptWarnings = &warnings;
+    {
+        Profile::setDefaultOpenMode(byDefault ? Profile::ReadOnly : Profile::ReadWrite);
+        std::unique_ptr<Profile> profile(byDefault ? new Profile
+                                                   : new Profile("profile.db", Profile::ReadOnly));
+        Profile::setDefaultOpenMode(Profile::ReadWrite);
+        QCOMPARE(profile->qc_method(0), loads ? 3 : 0);
+        QVERIFY(profile->sync());
+        profile->setValue("hospital", "New", true);
+        profile->set_max_qc_file(9, true);
+        profile->remove("schedule/test/PT");
+        QVERIFY(!profile->sync());
+        QVERIFY(!QSqlQuery(profile->dataDatabase()).exec("insert into version values (2)"));
+    }
+    QCOMPARE(folderSnapshot(), before);
+    // Each missing file is reported, as one that cannot be opened and holds no tables; the
+    // saves give one warning, for the first, and no write is tried.
+    QCOMPARE(catcher.texts().size(), 2 * missing.size());
+    QCOMPARE(warnings.size(), loads ? 1 : 2);
+    QVERIFY(warnings.last().endsWith("profile.db is open read-only: the change of hospital stays "
+                                     "in memory"));
+
+    // A writable store made next writes as ever.
+    for (const QString &file : missing)
+        QVERIFY(TestDatabase::build(file, fixtures + (loads ? "/other.sql" : "/profile.sql")));
+    Profile writable;
+    writable.setValue("hospital", "Later", true);
+    QVERIFY(writable.sync());
+    QCOMPARE(storedValue("hospital"), QVariant("Later"));
 }
 
 void tst_Profile::namedSettingDefaultSticks()
