@@ -47,6 +47,7 @@ InspectorWindow::InspectorWindow(const QString &toolPath, QWidget *parent)
     // own status again.
     connect(m_databases, &DatabasesPage::upgradeFinished, this,
             &InspectorWindow::rereadSettingsAndResults);
+    connect(m_settings, &SettingsPage::editingChanged, this, &InspectorWindow::openSettings);
 
     m_databases->refresh();
     m_settings->setStore(&Profile::instance());
@@ -72,12 +73,20 @@ void InspectorWindow::reload()
     rereadSettingsAndResults();
 }
 
-void InspectorWindow::rereadSettingsAndResults()
+void InspectorWindow::openSettings()
 {
     m_settings->setStore(nullptr);
-    delete m_freshStore;
-    m_freshStore = new Profile(this);
+    delete m_freshStore; // writes what an edit left staged
+    m_freshStore = new Profile(QStringLiteral("profile.db"),
+                               m_settings->isEditing() ? Profile::ReadWrite
+                                                       : Profile::defaultOpenMode(),
+                               this);
     m_settings->setStore(m_freshStore);
+}
+
+void InspectorWindow::rereadSettingsAndResults()
+{
+    openSettings();
     m_results->reload();
     m_changes->reload();
     m_calibration->reload();

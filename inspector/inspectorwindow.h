@@ -16,7 +16,9 @@ class SettingsPage;
 
 /*!
     \brief Shows the instrument folder that is the current directory. The settings store must
-    have been created there (Profile::instance()) before the window is.
+    have been created there (Profile::instance()) before the window is, read-only
+    (Profile::setDefaultOpenMode()) so that looking changes nothing: the settings are opened for
+    writing only while Edit is on.
 */
 class InspectorWindow : public QMainWindow
 {
@@ -41,6 +43,8 @@ public:
 
 private:
     void rereadSettingsAndResults();
+    // The settings through a fresh store: read-only, or for writing while Edit is on.
+    void openSettings();
 
     QString m_toolPath;
     QTabWidget *m_tabs;

@@ -68,7 +68,7 @@ int main(int argc, char *argv[])
         critical(QObject::tr("The folder %1 does not exist.").arg(folder));
         return 1;
     }
-    // The store would create the missing files empty; an instrument folder has both.
+    // An instrument folder has both; the read-only store could only say that it cannot open them.
     for (const char *file : {"profile.db", "data.db"}) {
         if (!dir.exists(QLatin1String(file))) {
             critical(QObject::tr("%1 is not an instrument folder: it has no %2.")
@@ -87,6 +87,9 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // Looking at a folder must not change it: every database is opened read-only (a missing
+    // one is not created), and settings are opened for writing only while Edit is on.
+    Profile::setDefaultOpenMode(Profile::ReadOnly);
     Profile::instance(); // the first use, now that the folder is the working directory
     InspectorWindow window(tool);
     window.resize(960, 640);

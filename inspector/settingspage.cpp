@@ -282,6 +282,9 @@ bool SettingsPage::setEditing(bool on)
 {
     const QString reason = on ? heldBy() : QString();
     const bool editing = on && reason.isEmpty();
+    // The box has already ticked itself when a click asks.
+    const bool changed = editing != m_editing;
+    m_editing = editing;
     m_edit->setChecked(editing);
     m_view->setEditTriggers(editing ? QAbstractItemView::DoubleClicked
                                     | QAbstractItemView::EditKeyPressed
@@ -293,12 +296,14 @@ bool SettingsPage::setEditing(bool on)
                                             "(%1)")
                                              .arg(reason));
     m_notice->setVisible(!reason.isEmpty());
+    if (changed)
+        emit editingChanged(editing);
     return editing == on;
 }
 
 bool SettingsPage::isEditing() const
 {
-    return m_edit->isChecked();
+    return m_editing;
 }
 
 QModelIndex SettingsPage::valueIndex(const QString &key) const

@@ -38,6 +38,11 @@ public:
         is not shown. */
     QModelIndex valueIndex(const QString &key) const;
 
+signals:
+    /*! \brief Editing was switched on or off; the owner of the store opens it for writing
+        (and back) and hands it over with setStore(). */
+    void editingChanged(bool editing);
+
 private:
     Profile *m_store = nullptr;
     PropertyItemModel *m_model;
@@ -46,6 +51,7 @@ private:
     QLineEdit *m_filter;
     QCheckBox *m_edit;
     QLabel *m_notice;
+    bool m_editing = false;
 };
 
 #endif // SETTINGSPAGE_H

@@ -50,6 +50,8 @@ void useFixedLook()
 
 InspectorWindow *openWindow()
 {
+    // As the program opens it: looking changes nothing.
+    Profile::setDefaultOpenMode(Profile::ReadOnly);
     Profile::instance();
     auto *window = new InspectorWindow(QStringLiteral(DBUPGRADE_PATH));
     window->resize(900, 560);

@@ -5,6 +5,7 @@
 #include "inspectortestsite.h"
 #include "inspectorwindow.h"
 #include "modalboxcatcher.h"
+#include "profile.h"
 #include "resultspage.h"
 #include "settingspage.h"
 #include "testdatabase.h"
@@ -14,15 +15,21 @@
 #include <QSet>
 #include <QTabWidget>
 #include <QCheckBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QTabWidget>
 #include <QTest>
 #include <QThread>
 #include <QTreeView>
@@ -34,6 +41,7 @@ class tst_InspectorInteraction : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void openedReadOnly();
     void keyboardPathsAndNames();
     void editRefusedWhileProfileHeld();
     void editSetting();
@@ -42,7 +50,9 @@ private slots:
 
 private:
     QStringList states() const;
+    static QByteArray folderContents();
     InspectorWindow *m_window = nullptr;
+    QByteArray m_untouched; // the folder before the window opened it
 };
 
 QStringList tst_InspectorInteraction::states() const
@@ -55,9 +65,23 @@ QStringList tst_InspectorInteraction::states() const
     return result;
 }
 
+QByteArray tst_InspectorInteraction::folderContents()
+{
+    QByteArray all;
+    const QDir folder = QDir::current();
+    for (const QString &name : folder.entryList(QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        all += name.toUtf8() + '\n';
+        if (file.open(QIODevice::ReadOnly))
+            all += QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex();
+    }
+    return all;
+}
+
 void tst_InspectorInteraction::initTestCase()
 {
     QVERIFY(InspectorTestSite::enter());
+    m_untouched = folderContents();
     m_window = InspectorTestSite::openWindow();
     QVERIFY(m_window);
 }
@@ -65,6 +89,18 @@ void tst_InspectorInteraction::initTestCase()
 void tst_InspectorInteraction::cleanupTestCase()
 {
     delete m_window;
+}
+
+// Every page has read the folder, and the folder is as it was: no file written, none added;
+// the connections the application would write through refuse to.
+void tst_InspectorInteraction::openedReadOnly()
+{
+    QCOMPARE(Profile::instance().openMode(), Profile::ReadOnly);
+    QSqlQuery insert(Profile::instance().dataDatabase());
+    QVERIFY(!insert.exec(QStringLiteral("create table probe(x)")));
+    QVERIFY2(insert.lastError().text().contains(QStringLiteral("readonly")),
+             qPrintable(insert.lastError().text()));
+    QCOMPARE(folderContents(), m_untouched);
 }
 
 // Every page has its own Alt key; every control of ours is named for a screen reader, and
