@@ -30,7 +30,7 @@ CalibrationPage::CalibrationPage(QWidget *parent)
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->header()->setStretchLastSection(true);
-    const int widths[] = {60, 80, 80, 70};
+    const int widths[] = {54, 74, 76, 84};
     for (int column = 0; column < 4; ++column)
         m_list->setColumnWidth(column, widths[column]);
     m_exportButton->setObjectName(QStringLiteral("calibrationExportButton"));
@@ -54,7 +54,7 @@ CalibrationPage::CalibrationPage(QWidget *parent)
     splitter->addWidget(right);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({360, 540});
+    splitter->setSizes({380, 520});
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(splitter);
 
