@@ -126,6 +126,7 @@ public:
         instance() when it is first called: set it before that call, for example first thing in
         main(). ReadWrite unless set; any thread may call it. */
     static void setDefaultOpenMode(OpenMode mode);
+    /*! \brief The mode set with setDefaultOpenMode(). */
     static OpenMode defaultOpenMode();
     /*! \brief The mode the store was opened in, for its life. */
     OpenMode openMode() const;
