@@ -39,34 +39,11 @@ CalibrationPage::CalibrationPage(QWidget *parent)
     m_status->setObjectName(QStringLiteral("calibrationStatus"));
     m_status->setWordWrap(true);
 
-    auto *left = new QWidget(this);
-    auto *leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->addWidget(m_list);
-    leftLayout->addWidget(m_status);
-    auto *right = new QWidget(this);
-    auto *rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(m_plot, 1);
-    rightLayout->addWidget(m_exportButton, 0, Qt::AlignRight);
-    auto *splitter = new QSplitter(this);
-    splitter->addWidget(left);
-    splitter->addWidget(right);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({380, 520});
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(splitter);
+    PlotPage::layOut(this, m_list, m_status, m_plot, m_exportButton, 380, 520,
+                     tr("Export the calibration curve"), QStringLiteral("calibration.png"),
+                     [this](const QString &fileName) { exportPng(fileName); });
 
     connect(m_list, &QTreeWidget::currentItemChanged, this, &CalibrationPage::showSelected);
-    connect(m_exportButton, &QPushButton::clicked, this, [this] {
-        const QString fileName
-            = QFileDialog::getSaveFileName(this, tr("Export the calibration curve"),
-                                           QStringLiteral("calibration.png"),
-                                           tr("PNG images (*.png)"));
-        if (!fileName.isEmpty())
-            exportPng(fileName);
-    });
 }
 
 void CalibrationPage::reload()
@@ -152,8 +129,8 @@ void CalibrationPage::showSelected()
 
 bool CalibrationPage::exportPng(const QString &fileName)
 {
-    if (m_plot->hasCurve() && m_plot->toImage(QSize(960, 720)).save(fileName, "PNG"))
-        return true;
-    critical(tr("The calibration curve cannot be written to %1.").arg(fileName));
+    if (m_plot->hasCurve())
+        return m_plot->exportPng(fileName, tr("calibration curve"));
+    critical(tr("No calibration curve is selected: nothing to write to %1.").arg(fileName));
     return false;
 }

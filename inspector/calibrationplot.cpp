@@ -62,7 +62,7 @@ QStringList fitLines(const StoredCurve &curve)
 } // namespace
 
 CalibrationPlot::CalibrationPlot(QWidget *parent)
-    : QWidget(parent)
+    : PlotWidget(parent)
 {
     setObjectName(QStringLiteral("calibrationPlot"));
     setAccessibleName(tr("Calibration curve"));
@@ -87,23 +87,6 @@ void CalibrationPlot::clear(const QString &message)
     m_hasCurve = m_hasBefore = false;
     m_message = message;
     update();
-}
-
-QImage CalibrationPlot::toImage(const QSize &size) const
-{
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setFont(font());
-    paint(painter, image.rect());
-    return image;
-}
-
-void CalibrationPlot::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
-    paint(painter, rect());
 }
 
 void CalibrationPlot::paint(QPainter &painter, const QRect &area) const
@@ -158,29 +141,7 @@ void CalibrationPlot::paint(QPainter &painter, const QRect &area) const
                          Qt::AlignLeft | Qt::AlignVCenter, points);
     }
 
-    // Grid, ticks and labels.
-    const QPen gridPen(QColor(225, 225, 225), 1);
-    for (double tick : xAxis.ticks()) {
-        const int left = qRound(px(tick));
-        painter.setPen(gridPen);
-        painter.drawLine(left, plot.top(), left, plot.bottom());
-        painter.setPen(Qt::black);
-        painter.drawLine(left, plot.bottom(), left, plot.bottom() + 4);
-        painter.drawText(QRect(left - 40, plot.bottom() + 5, 80, line),
-                         Qt::AlignHCenter | Qt::AlignTop, xAxis.label(tick));
-    }
-    for (double tick : yAxis.ticks()) {
-        const int top = qRound(py(tick));
-        painter.setPen(gridPen);
-        painter.drawLine(plot.left(), top, plot.right(), top);
-        painter.setPen(Qt::black);
-        painter.drawLine(plot.left() - 4, top, plot.left(), top);
-        painter.drawText(QRect(area.left(), top - line / 2, 60, line),
-                         Qt::AlignRight | Qt::AlignVCenter, yAxis.label(tick));
-    }
-    painter.setPen(Qt::black);
-    painter.drawLine(plot.bottomLeft(), plot.bottomRight());
-    painter.drawLine(plot.bottomLeft(), plot.topLeft());
+    PlotAxes::drawGrid(painter, plot, xAxis, yAxis, area.left(), 60);
     painter.drawText(QRect(plot.left(), plot.bottom() + line + 6, plot.width(), line),
                      Qt::AlignHCenter | Qt::AlignTop, axisTitle(m_curve.xUnit, m_curve.xFun));
     painter.drawText(QRect(area.left() + 4, plot.top() - line - 4, plot.width(), line),

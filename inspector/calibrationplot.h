@@ -5,10 +5,7 @@
 #define CALIBRATIONPLOT_H
 
 #include "calibrationcurves.h"
-
-#include <QWidget>
-
-class QPainter;
+#include "plotwidget.h"
 
 /*!
     \brief Draws a calibration curve on the axes of its fit (a decimal-log axis where the curve's
@@ -16,7 +13,7 @@ class QPainter;
     evaluates it and, when given, the fit of the same curve in a backup (dashed, beneath). The
     lines below the plot give method, correlation, date and validity of both.
 */
-class CalibrationPlot : public QWidget
+class CalibrationPlot : public PlotWidget
 {
     Q_OBJECT
 public:
@@ -28,16 +25,12 @@ public:
     void clear(const QString &message);
     bool hasCurve() const { return m_hasCurve; }
 
-    /*! \brief The plot drawn on an image of \a size, as the PNG export writes it. */
-    QImage toImage(const QSize &size) const;
-
     QSize sizeHint() const override { return {520, 420}; }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
+    void paint(QPainter &painter, const QRect &area) const override;
 
 private:
-    void paint(QPainter &painter, const QRect &area) const;
 
     StoredCurve m_curve;
     StoredCurve m_before;

@@ -12,11 +12,6 @@
 
 namespace {
 
-using PlotAxes::paddedRange;
-using PlotAxes::Range;
-using PlotAxes::tickLabel;
-using PlotAxes::tickStep;
-
 // \a span gives the x range and the segment boundaries; \a curve the points drawn.
 void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve, const QString &yTitle,
                const QColor &colour, const ClotCurve &span)
@@ -45,47 +40,12 @@ void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve, co
             yMax = std::max(yMax, curve.y(i));
         }
     }
-    const Range xs = paddedRange(xMin, xMax);
-    const Range ys = paddedRange(yMin, yMax);
-    const auto px
-        = [&](double x) { return plot.left() + (x - xs.min) / (xs.max - xs.min) * plot.width(); };
-    const auto py = [&](double y) {
-        return plot.bottom() - (y - ys.min) / (ys.max - ys.min) * plot.height();
-    };
+    const PlotAxes::Axis xAxis(xMin, xMax, false);
+    const PlotAxes::Axis yAxis(yMin, yMax, false);
+    const auto px = [&](double x) { return plot.left() + xAxis.fraction(x) * plot.width(); };
+    const auto py = [&](double y) { return plot.bottom() - yAxis.fraction(y) * plot.height(); };
 
-    // Grid, ticks and labels.
-    const QPen gridPen(QColor(225, 225, 225), 1);
-    const double xStep = tickStep(xs.max - xs.min);
-    const double yStep = tickStep(ys.max - ys.min);
-    const double firstX = std::ceil(xs.min / xStep - 1e-9) * xStep;
-    for (int k = 0; k <= 100; ++k) {
-        const double x = firstX + k * xStep;
-        if (x > xs.max + xStep * 1e-6)
-            break;
-        const int left = qRound(px(x));
-        painter.setPen(gridPen);
-        painter.drawLine(left, plot.top(), left, plot.bottom());
-        painter.setPen(Qt::black);
-        painter.drawLine(left, plot.bottom(), left, plot.bottom() + 4);
-        painter.drawText(QRect(left - 40, plot.bottom() + 5, 80, metrics.height()),
-                         Qt::AlignHCenter | Qt::AlignTop, tickLabel(x, xStep));
-    }
-    const double firstY = std::ceil(ys.min / yStep - 1e-9) * yStep;
-    for (int k = 0; k <= 100; ++k) {
-        const double y = firstY + k * yStep;
-        if (y > ys.max + yStep * 1e-6)
-            break;
-        const int top = qRound(py(y));
-        painter.setPen(gridPen);
-        painter.drawLine(plot.left(), top, plot.right(), top);
-        painter.setPen(Qt::black);
-        painter.drawLine(plot.left() - 4, top, plot.left(), top);
-        painter.drawText(QRect(frame.left(), top - metrics.height() / 2, 56, metrics.height()),
-                         Qt::AlignRight | Qt::AlignVCenter, tickLabel(y, yStep));
-    }
-    painter.setPen(Qt::black);
-    painter.drawLine(plot.bottomLeft(), plot.bottomRight());
-    painter.drawLine(plot.bottomLeft(), plot.topLeft());
+    PlotAxes::drawGrid(painter, plot, xAxis, yAxis, frame.left(), 56);
     painter.drawText(
         QRect(plot.left(), plot.bottom() + metrics.height() + 6, plot.width(), metrics.height()),
         Qt::AlignHCenter | Qt::AlignTop, CurvePlot::tr("time [s]"));
@@ -121,7 +81,7 @@ void drawPanel(QPainter &painter, const QRect &frame, const ClotCurve &curve, co
 } // namespace
 
 CurvePlot::CurvePlot(QWidget *parent)
-    : QWidget(parent)
+    : PlotWidget(parent)
 {
     setObjectName(QStringLiteral("curvePlot"));
     setAccessibleName(tr("Clot curve"));
@@ -133,23 +93,6 @@ void CurvePlot::setCurve(const ClotCurve &curve, const QString &title)
     m_curve = curve;
     m_title = title;
     update();
-}
-
-QImage CurvePlot::toImage(const QSize &size) const
-{
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setFont(font());
-    paint(painter, image.rect());
-    return image;
-}
-
-void CurvePlot::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
-    paint(painter, rect());
 }
 
 void CurvePlot::paint(QPainter &painter, const QRect &area) const

@@ -4,16 +4,13 @@
 #define CURVEPLOT_H
 
 #include "analysisresult.h"
-
-#include <QWidget>
-
-class QPainter;
+#include "plotwidget.h"
 
 /*!
     \brief Draws a clot curve as stored and converted to optical density, each with its axes,
     and marks where a new segment starts.
 */
-class CurvePlot : public QWidget
+class CurvePlot : public PlotWidget
 {
     Q_OBJECT
 public:
@@ -22,16 +19,12 @@ public:
     void setCurve(const ClotCurve &curve, const QString &title);
     ClotCurve curve() const { return m_curve; }
 
-    /*! \brief The plot drawn on an image of \a size, as the PNG export writes it. */
-    QImage toImage(const QSize &size) const;
-
     QSize sizeHint() const override { return {480, 360}; }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
+    void paint(QPainter &painter, const QRect &area) const override;
 
 private:
-    void paint(QPainter &painter, const QRect &area) const;
 
     ClotCurve m_curve;
     QString m_title;

@@ -2,11 +2,16 @@
 // SPDX-License-Identifier: LicenseRef-Proprietary
 #include "plotaxes.h"
 
+#include <QPainter>
+
 #include <cmath>
 #include <limits>
 
 namespace PlotAxes {
 
+namespace {
+
+// Ticks at 1, 2 or 5 times a power of ten, about five over the range.
 double tickStep(double range)
 {
     if (!(range > 0.0) || !std::isfinite(range))
@@ -20,6 +25,7 @@ double tickStep(double range)
     return 10.0 * magnitude;
 }
 
+// [min, max] widened to whole tick steps; a single value gets some room.
 Range paddedRange(double min, double max)
 {
     if (!std::isfinite(min) || !std::isfinite(max) || min > max)
@@ -32,14 +38,13 @@ Range paddedRange(double min, double max)
     return {std::floor(min / step) * step, std::ceil(max / step) * step};
 }
 
+// The value with as many decimals as the step needs.
 QString tickLabel(double value, double step)
 {
     const int decimals = step >= 1.0 ? 0 : int(std::ceil(-std::log10(step)));
     // "-0" would be a rounding artefact of the tick sum.
     return QString::number(std::abs(value) < step * 1e-6 ? 0.0 : value, 'f', decimals);
 }
-
-namespace {
 
 // 1, 2 and 5 times each power of ten: the values a log axis marks.
 const double LogSteps[] = {1.0, 2.0, 5.0};
@@ -132,6 +137,34 @@ QString Axis::label(double tick) const
     if (!m_log)
         return tickLabel(tick, tickStep(m_range.max - m_range.min));
     return QString::number(tick, 'g', 6);
+}
+
+void drawGrid(QPainter &painter, const QRect &plot, const Axis &x, const Axis &y, int yLabelLeft,
+              int yLabelWidth)
+{
+    const int line = painter.fontMetrics().height();
+    const QPen gridPen(QColor(225, 225, 225), 1);
+    for (double tick : x.ticks()) {
+        const int left = qRound(plot.left() + x.fraction(tick) * plot.width());
+        painter.setPen(gridPen);
+        painter.drawLine(left, plot.top(), left, plot.bottom());
+        painter.setPen(Qt::black);
+        painter.drawLine(left, plot.bottom(), left, plot.bottom() + 4);
+        painter.drawText(QRect(left - 40, plot.bottom() + 5, 80, line),
+                         Qt::AlignHCenter | Qt::AlignTop, x.label(tick));
+    }
+    for (double tick : y.ticks()) {
+        const int top = qRound(plot.bottom() - y.fraction(tick) * plot.height());
+        painter.setPen(gridPen);
+        painter.drawLine(plot.left(), top, plot.right(), top);
+        painter.setPen(Qt::black);
+        painter.drawLine(plot.left() - 4, top, plot.left(), top);
+        painter.drawText(QRect(yLabelLeft, top - line / 2, yLabelWidth, line),
+                         Qt::AlignRight | Qt::AlignVCenter, y.label(tick));
+    }
+    painter.setPen(Qt::black);
+    painter.drawLine(plot.bottomLeft(), plot.bottomRight());
+    painter.drawLine(plot.bottomLeft(), plot.topLeft());
 }
 
 } // namespace PlotAxes

@@ -6,10 +6,10 @@
 #include <QString>
 #include <QVector>
 
-namespace PlotAxes {
+class QPainter;
+class QRect;
 
-/*! \brief Ticks at 1, 2 or 5 times a power of ten, about five over \a range. */
-double tickStep(double range);
+namespace PlotAxes {
 
 /*! \brief A range of values to draw, from its lowest to its highest value. */
 struct Range
@@ -17,12 +17,6 @@ struct Range
     double min = 0.0;
     double max = 1.0;
 };
-
-/*! \brief [\a min, \a max] widened to whole tick steps; a single value gets some room. */
-Range paddedRange(double min, double max);
-
-/*! \brief \a value with as many decimals as \a step needs. */
-QString tickLabel(double value, double step);
 
 /*! \brief One axis, linear or decimal-log, mapping values onto [\a from, \a to] pixels. */
 class Axis
@@ -47,6 +41,11 @@ private:
     bool m_log;
     Range m_range; // on a log axis: of the decimal logarithms
 };
+
+/*! \brief Grid lines, ticks and tick labels of \a x and \a y over \a plot, and its two axis
+    lines; the y labels right-aligned in the \a yLabelWidth pixels from \a yLabelLeft. */
+void drawGrid(QPainter &painter, const QRect &plot, const Axis &x, const Axis &y, int yLabelLeft,
+              int yLabelWidth);
 
 } // namespace PlotAxes
 

@@ -113,33 +113,12 @@ ResultsPage::ResultsPage(QWidget *parent)
     m_exportButton->setAccessibleName(tr("Export the clot curve as PNG"));
     m_exportButton->setEnabled(false);
 
-    auto *left = new QWidget(this);
-    auto *leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->addWidget(m_view);
-    leftLayout->addWidget(m_count);
-    auto *right = new QWidget(this);
-    auto *rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(m_plot, 1);
-    rightLayout->addWidget(m_exportButton, 0, Qt::AlignRight);
-    auto *splitter = new QSplitter(this);
-    splitter->addWidget(left);
-    splitter->addWidget(right);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({430, 460});
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(splitter);
+    PlotPage::layOut(this, m_view, m_count, m_plot, m_exportButton, 430, 460,
+                     tr("Export the curve"), QStringLiteral("curve.png"),
+                     [this](const QString &fileName) { exportPng(fileName); });
 
     connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &ResultsPage::showCurve);
-    connect(m_exportButton, &QPushButton::clicked, this, [this] {
-        const QString fileName = QFileDialog::getSaveFileName(
-            this, tr("Export the curve"), QStringLiteral("curve.png"), tr("PNG images (*.png)"));
-        if (!fileName.isEmpty())
-            exportPng(fileName);
-    });
 }
 
 ResultsPage::~ResultsPage()
@@ -260,8 +239,5 @@ void ResultsPage::showCurve()
 
 bool ResultsPage::exportPng(const QString &fileName)
 {
-    if (m_plot->toImage(QSize(960, 720)).save(fileName, "PNG"))
-        return true;
-    critical(tr("The curve cannot be written to %1.").arg(fileName));
-    return false;
+    return m_plot->exportPng(fileName, tr("curve"));
 }
