@@ -7,15 +7,11 @@
 #include "changespage.h"
 #include "ryglobal.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
 #include <QPushButton>
-#include <QSplitter>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 CalibrationPage::CalibrationPage(QWidget *parent)
     : QWidget(parent)

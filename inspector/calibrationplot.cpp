@@ -6,7 +6,6 @@
 #include "plotaxes.h"
 #include "standardcurve.h" // the calibration library's ry::Function, not the core's ryenums.h
 
-#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 

@@ -4,7 +4,6 @@
 
 #include "plotaxes.h"
 
-#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 

@@ -7,19 +7,16 @@
 #include "profile.h"
 #include "ryglobal.h"
 
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QThread>
-#include <QVBoxLayout>
 
 namespace {
 
