@@ -1,6 +1,7 @@
 // The inspector driven as an engineer uses it: a setting edited in the tree, then the upgrade
 // run from the Databases page, first refused, then through, on an old copy of the example site.
 // SPDX-License-Identifier: LicenseRef-Proprietary
+#include "calibrationpage.h"
 #include "databasespage.h"
 #include "inspectortestsite.h"
 #include "inspectorwindow.h"
@@ -132,8 +133,8 @@ void tst_InspectorInteraction::keyboardPathsAndNames()
     QVERIFY(named >= 10);
 }
 
-// Another program reading profile.db holds a lock on it: Edit is refused and says why; once it
-// lets go, Edit goes on. Values are read-only meanwhile.
+// Another program reading profile.db holds a lock on it: the folder is read again all the same,
+// Edit is refused and says why; once it lets go, Edit goes on. Values are read-only meanwhile.
 void tst_InspectorInteraction::editRefusedWhileProfileHeld()
 {
     SettingsPage *page = m_window->settingsPage();
@@ -146,6 +147,11 @@ void tst_InspectorInteraction::editRefusedWhileProfileHeld()
         QSqlQuery query(db);
         QVERIFY(query.exec(QStringLiteral("begin")));
         QVERIFY(query.exec(QStringLiteral("select count(*) from profile")) && query.next());
+        // The folder reads as well as ever meanwhile.
+        m_window->reload();
+        QVERIFY(InspectorTestSite::waitUntilRead(m_window));
+        QVERIFY(page->valueIndex(QStringLiteral("schedule/sample")).isValid());
+        QCOMPARE(m_window->calibrationPage()->list()->topLevelItemCount(), 7);
         QVERIFY(!page->setEditing(true));
         QVERIFY(!page->isEditing());
         const auto *notice = page->findChild<QLabel *>(QStringLiteral("settingsNotice"));
