@@ -146,13 +146,15 @@ void CalibrationPlot::paint(QPainter &painter, const QRect &area) const
     painter.drawText(QRect(area.left() + 4, plot.top() - line - 4, plot.width(), line),
                      Qt::AlignLeft | Qt::AlignVCenter, axisTitle(m_curve.yUnit, m_curve.yFun));
 
-    // The fits, sampled evenly along the axis; a stretch off the plot is cut at its edge.
+    // The fits, sampled evenly along the axis; a stretch off the plot is cut at its edge. Each
+    // tells whether any of it lies on the plot.
     painter.save();
     painter.setClipRect(plot.adjusted(0, -1, 1, 1));
     painter.setRenderHint(QPainter::Antialiasing, true);
     const auto drawFit = [&](const StoredCurve &curve, const QPen &pen) {
         QPainterPath path;
         bool open = false;
+        bool onPlot = false;
         for (int i = 0; i <= Samples; ++i) {
             const double x = xAxis.valueAt(double(i) / Samples);
             const double fraction = yAxis.fraction(curve.valueAt(x));
@@ -160,6 +162,7 @@ void CalibrationPlot::paint(QPainter &painter, const QRect &area) const
                 open = false;
                 continue;
             }
+            onPlot = onPlot || (fraction >= 0.0 && fraction <= 1.0);
             const QPointF point(px(x), plot.bottom() - qBound(-1.0, fraction, 2.0) * plot.height());
             if (open)
                 path.lineTo(point);
@@ -169,11 +172,11 @@ void CalibrationPlot::paint(QPainter &painter, const QRect &area) const
         }
         painter.setPen(pen);
         painter.drawPath(path);
+        return onPlot;
     };
-    if (m_hasBefore && m_before.fit)
-        drawFit(m_before, QPen(BeforeColour, 1.5, Qt::DashLine));
-    if (m_curve.fit)
-        drawFit(m_curve, QPen(FitColour, 2));
+    const bool beforeOffPlot
+        = m_hasBefore && m_before.fit && !drawFit(m_before, QPen(BeforeColour, 1.5, Qt::DashLine));
+    const bool nowOffPlot = m_curve.fit && !drawFit(m_curve, QPen(FitColour, 2));
 
     painter.restore();
 
@@ -193,15 +196,6 @@ void CalibrationPlot::paint(QPainter &painter, const QRect &area) const
 
     // What the plot cannot say: validity, date, correlation, method and coefficients, each
     // fit's lines led by its line sample. A fit that misses the plot says so.
-    const auto visible = [&](const StoredCurve &curve) {
-        for (int i = 0; i <= Samples; ++i) {
-            const double y = curve.valueAt(xAxis.valueAt(double(i) / Samples));
-            const double fraction = yAxis.fraction(y);
-            if (fraction >= 0.0 && fraction <= 1.0)
-                return true;
-        }
-        return false;
-    };
     int top = plot.bottom() + 2 * line + 14;
     const int indent = 34;
     const auto detail = [&](const QString &text, const QColor &colour, const QPen *sample) {
@@ -217,17 +211,17 @@ void CalibrationPlot::paint(QPainter &painter, const QRect &area) const
                          metrics.elidedText(text, Qt::ElideRight, width));
         top += line + 2;
     };
-    const auto offPlot = [&](const StoredCurve &curve) { return curve.fit && !visible(curve); };
     const QPen fitPen(FitColour, 2);
     const QStringList now = fitLines(m_curve);
-    detail((offPlot(m_curve) ? tr("Now (off the plot): %1") : tr("Now: %1")).arg(now.at(0)),
+    detail((nowOffPlot ? tr("Now (off the plot): %1") : tr("Now: %1")).arg(now.at(0)),
            Qt::black, &fitPen);
     detail(now.at(1), Qt::black, nullptr);
     if (m_hasBefore) {
         const QColor colour = BeforeColour.darker(130);
         const QPen beforePen(BeforeColour, 1.5, Qt::DashLine);
-        const QString name = (offPlot(m_before) ? tr("Before (%1, off the plot)") : tr("Before (%1)"))
-                                 .arg(m_backupName);
+        const QString name
+            = (beforeOffPlot ? tr("Before (%1, off the plot)") : tr("Before (%1)"))
+                  .arg(m_backupName);
         if (!m_before.fitDiffers(m_curve)) {
             detail(tr("%1: the same fit").arg(name), colour, &beforePen);
         } else {

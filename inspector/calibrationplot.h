@@ -31,7 +31,6 @@ protected:
     void paint(QPainter &painter, const QRect &area) const override;
 
 private:
-
     StoredCurve m_curve;
     StoredCurve m_before;
     bool m_hasCurve = false;

@@ -25,7 +25,6 @@ protected:
     void paint(QPainter &painter, const QRect &area) const override;
 
 private:
-
     ClotCurve m_curve;
     QString m_title;
 };
